@@ -1,0 +1,78 @@
+#include "config/tool_config.h"
+
+#include "config/line_reader.h"
+#include "launcher/fatal_error.h"
+
+namespace {
+
+std::string_view trimSpaces(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const std::size_t last = text.find_last_not_of(' ');
+    return text.substr(first, last - first + 1);
+}
+
+} // namespace
+
+void ToolConfig::parse(std::FILE* stream) {
+    LineReader reader(stream);
+    unsigned long lineNumber = 1;
+    std::string_view line;
+    while (reader.next(line)) {
+        handleLine(line, lineNumber);
+        ++lineNumber;
+    }
+    if (javaExecutable_.empty()) {
+        javaExecutable_ = "java";
+    }
+}
+
+void ToolConfig::load(const std::string& directory) {
+    // The directory already ends in a separator; the doubled one is accepted by the file
+    // system and is what users see in the message.
+    const std::string path = directory + style_.dirSeparator + kFileName;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        fatalError("cannot find config file: " + path);
+    }
+    parse(file);
+    std::fclose(file);
+}
+
+void ToolConfig::handleLine(std::string_view line, unsigned long lineNumber) {
+    const std::string_view trimmed = trimSpaces(line);
+    if (trimmed.empty() || trimmed.front() == '#') {
+        return;
+    }
+    const std::size_t equals = trimmed.find('=');
+    if (equals == std::string_view::npos) {
+        fatalError("config file: illegal format of assignment at line: " +
+                   std::to_string(lineNumber));
+    }
+    assign(trimSpaces(trimmed.substr(0, equals)), trimSpaces(trimmed.substr(equals + 1)),
+           lineNumber);
+}
+
+void ToolConfig::assign(std::string_view name, std::string_view value, unsigned long lineNumber) {
+    if (name == "JDK_HOME") {
+        jdkHome_ = value;
+        javaExecutable_ = jdkHome_;
+        javaExecutable_ += style_.dirSeparator;
+        javaExecutable_ += "bin";
+        javaExecutable_ += style_.dirSeparator;
+        javaExecutable_ += "java";
+    } else if (name == "CLASSPATH") {
+        classPath_ = value;
+    } else if (name == "VORNEX_PATH") {
+        vornexPath_ = value;
+    } else if (name == "VERSION") {
+        version_ = value;
+    } else if (name == "BUILD") {
+        build_ = value;
+    } else {
+        fatalError("config file: unknown name of variable: " + std::string(name) +
+                   " at line: " + std::to_string(lineNumber));
+    }
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "config/path_style.h"
+
+// The launcher's settings, read from "morle_tool.cfg" in the tool directory.
+// The single instance lives in main's frame, so there is deliberately no virtual destructor.
+class ToolConfig {
+  public:
+    static constexpr const char* kFileName = "morle_tool.cfg";
+
+    explicit ToolConfig(const PathStyle& style = kHostStyle) : style_(style) {}
+
+    // Reads settings from an open stream up to its end. Every error ends through fatalError.
+    virtual void parse(std::FILE* stream);
+    // Opens "<directory><separator>morle_tool.cfg" and parses it; a file that cannot be
+    // opened ends through fatalError.
+    virtual void load(const std::string& directory);
+
+    std::string jdkHome() const { return jdkHome_; }
+    std::string javaExecutable() const { return javaExecutable_; }
+    std::string classPath() const { return classPath_; }
+    std::string vornexPath() const { return vornexPath_; }
+    std::string version() const { return version_; }
+    std::string build() const { return build_; }
+
+  private:
+    void handleLine(std::string_view line, unsigned long lineNumber);
+    void assign(std::string_view name, std::string_view value, unsigned long lineNumber);
+
+    PathStyle style_;
+    std::string jdkHome_;
+    std::string javaExecutable_;
+    std::string classPath_;
+    std::string vornexPath_;
+    std::string version_;
+    std::string build_;
+};

@@ -1,0 +1,85 @@
+#include "javacmd/arguments.h"
+
+#include <string_view>
+
+#include "launcher/fatal_error.h"
+
+namespace {
+
+bool isVmOption(std::string_view argument) { return argument.substr(0, 2) == "-J"; }
+bool isOption(std::string_view argument) { return !argument.empty() && argument[0] == '-'; }
+
+void addProperty(ArgumentList& list, std::string_view name, const std::string& value) {
+    if (!value.empty()) {
+        list.push_back("-Dtovik_" + std::string(name) + '=' + quoteArgument(value));
+    }
+}
+
+std::string classPathOf(const ToolConfig& config, const PathStyle& style) {
+    std::string classPath = config.classPath();
+    const std::string jdkHome = config.jdkHome();
+    if (!jdkHome.empty()) {
+        if (!classPath.empty()) {
+            classPath += style.listSeparator;
+        }
+        classPath += jdkHome;
+        classPath += style.dirSeparator;
+        classPath += "lib";
+        classPath += style.dirSeparator;
+        classPath += "tools.jar";
+    }
+    return classPath;
+}
+
+// A runner takes VM options only from the leading options; a compiler takes them anywhere.
+void addVmOptions(ArgumentList& list, int argc, const char* const* argv, bool isRunner) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (isRunner && !isOption(argument)) {
+            break;
+        }
+        if (isVmOption(argument) && argument.size() > 2) {
+            list.emplace_back(argument.substr(2));
+        }
+    }
+}
+
+void addToolArguments(ArgumentList& list, int argc, const char* const* argv, bool isRunner) {
+    bool pastOptions = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (isRunner && !pastOptions && !isOption(argument)) {
+            pastOptions = true;
+        }
+        if (!pastOptions && isVmOption(argument)) {
+            continue;
+        }
+        list.push_back(quoteArgument(argument));
+    }
+}
+
+} // namespace
+
+ArgumentList getArguments(int argc, const char* const* argv, const std::string& toolName,
+                          const ToolConfig& config, const PathStyle& style) {
+    const bool isRunner = toolName == "se_java";
+    if (!isRunner && toolName != "se_javac") {
+        fatalError("getArguments: unknown tool:" + toolName);
+    }
+    ArgumentList list;
+    // The VM's own name is read by the platform's first-token rule, which knows no escapes.
+    list.push_back('"' + config.javaExecutable() + '"');
+    addProperty(list, "version", config.version());
+    addProperty(list, "build", config.build());
+    addProperty(list, "vornex", config.vornexPath());
+    const std::string classPath = classPathOf(config, style);
+    if (!classPath.empty()) {
+        list.emplace_back("-classpath");
+        list.push_back(quoteArgument(classPath));
+    }
+    addVmOptions(list, argc, argv, isRunner);
+    list.emplace_back(kEntryClass);
+    list.push_back(toolName);
+    addToolArguments(list, argc, argv, isRunner);
+    return list;
+}

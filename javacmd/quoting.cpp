@@ -1,0 +1,52 @@
+#include "javacmd/quoting.h"
+
+std::string escapeForQuotes(std::string_view text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    std::size_t backslashes = 0;
+    for (const char c : text) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == '"') {
+            escaped.append(2 * backslashes + 1, '\\');
+        } else {
+            escaped.append(backslashes, '\\');
+        }
+        backslashes = 0;
+        escaped += c;
+    }
+    // Backslashes at the end precede the closing quote.
+    escaped.append(2 * backslashes, '\\');
+    return escaped;
+}
+
+std::string quoteArgument(std::string_view text) {
+    return '"' + escapeForQuotes(text) + '"';
+}
+
+std::string quoteArgumentIfNeeded(std::string_view text) {
+    if (text.empty() || text.find_first_of(" \t") != std::string_view::npos) {
+        return quoteArgument(text);
+    }
+    return std::string(text);
+}
+
+std::string joinCommandLine(const ArgumentList& arguments) {
+    std::size_t length = 0;
+    for (const std::string& argument : arguments) {
+        length += argument.size() + 1;
+    }
+    std::string line;
+    line.reserve(length);
+    bool first = true;
+    for (const std::string& argument : arguments) {
+        if (!first) {
+            line += ' ';
+        }
+        first = false;
+        line += argument;
+    }
+    return line;
+}

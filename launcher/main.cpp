@@ -1,0 +1,23 @@
+#include <cstring>
+#include <string>
+
+#include "config/tool_config.h"
+#include "config/tool_dir.h"
+#include "javacmd/arguments.h"
+#include "process/supervise.h"
+
+namespace {
+// This build of the launcher is the compiler.
+constexpr const char* kToolName = "se_javac";
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "-monitor") == 0) {
+        runMonitor(argv[2], argv[3]);
+        return 0;
+    }
+    const std::string launcherName = argc > 0 ? argv[0] : "";
+    ToolConfig config;
+    config.load(findToolDir(launcherName));
+    return runSupervised(getArguments(argc, argv, kToolName, config), launcherName);
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Splits a command line into arguments by the rules that Windows programs apply to their
+// command line (CommandLineToArgvW and the Microsoft C runtime):
+// - the first element, the program name, ends at the first space or tab outside double
+//   quotes; its quotes are removed and backslashes are taken literally;
+// - in every later element, 2n backslashes before a double quote give n backslashes and the
+//   quote opens or closes a quoted part; 2n+1 give n backslashes and a literal quote;
+//   backslashes not followed by a quote stay as they are; spaces and tabs outside quotes
+//   separate elements.
+// The Linux port starts programs with this, so a command line means the same on both.
+std::vector<std::string> splitCommandLine(std::string_view commandLine);

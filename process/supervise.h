@@ -1,0 +1,35 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "javacmd/quoting.h"
+#include "process/platform.h"
+
+// What the launcher's watcher thread needs: the monitor to wait for and the VM to end.
+struct MonitorWatch {
+    platform::ProcessHandle monitor;
+    platform::ProcessHandle vm;
+};
+
+// Starts the VM with the joined argument list, starts the monitor and the watcher, waits
+// for the VM and returns its exit code. A failed start ends the process with exit code 1
+// after a message on standard output.
+int runSupervised(ArgumentList arguments, const std::string& launcherName);
+
+// Waits for the monitor to end, then ends the VM.
+void watchMonitor(const MonitorWatch& watch);
+
+// Monitor mode: waits for the launcher to end, then ends the VM. Handle texts that are not
+// decimal numbers end it at once, without waiting or ending anything.
+void runMonitor(const std::string& launcherHandleText, const std::string& vmHandleText);
+
+// "<launcher> -monitor <launcher handle> <vm handle>", the launcher's name quoted when it is
+// empty or holds a space or a tab, so that the monitor always sees three arguments.
+std::string monitorCommandLine(const std::string& launcherName, platform::ProcessHandle launcher,
+                               platform::ProcessHandle vm);
+
+// The handle in a text written by monitorCommandLine: optional leading blanks, an optional
+// sign and decimal digits, nothing else, within the range of a 32-bit int.
+std::optional<platform::ProcessHandle> parseHandleText(std::string_view text);

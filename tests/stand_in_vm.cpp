@@ -1,0 +1,69 @@
+// A stand-in for the Java VM in end-to-end tests. It is steered by environment variables,
+// which pass through the launcher unchanged:
+//   STAND_IN_RECORD   file to write the raw command line and argv into (see below)
+//   STAND_IN_PID_FILE file to write the process id into, once started
+//   STAND_IN_STDOUT   text to print on standard output
+//   STAND_IN_STDERR   text to print on standard error
+//   STAND_IN_IGNORE_INT  when set, interrupts (Ctrl+C, SIGINT) are ignored
+//   STAND_IN_SLEEP_MS milliseconds to sleep before exiting
+//   STAND_IN_EXIT     exit code (default 0)
+// The record holds one entry per line, each "<byte count> <bytes>": first the raw command
+// line, then argv[0], argv[1], ...
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "stand_in_vm.h"
+
+namespace {
+
+const char* setting(const char* name) { return std::getenv(name); }
+
+void writeEntry(std::FILE* file, const std::string& text) {
+    std::fprintf(file, "%zu ", text.size());
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fputc('\n', file);
+}
+
+void writeFile(const char* path, const std::string& text) {
+    std::FILE* file = std::fopen(path, "wb");
+    if (file != nullptr) {
+        std::fwrite(text.data(), 1, text.size(), file);
+        std::fclose(file);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (setting("STAND_IN_IGNORE_INT") != nullptr) {
+        ignoreInterrupt();
+    }
+    if (const char* path = setting("STAND_IN_RECORD")) {
+        if (std::FILE* file = std::fopen(path, "wb")) {
+            writeEntry(file, rawCommandLine(argc, argv));
+            for (int i = 0; i < argc; ++i) {
+                writeEntry(file, argv[i]);
+            }
+            std::fclose(file);
+        }
+    }
+    if (const char* path = setting("STAND_IN_PID_FILE")) {
+        writeFile(path, std::to_string(currentProcessId()));
+    }
+    if (const char* text = setting("STAND_IN_STDOUT")) {
+        std::fputs(text, stdout);
+        std::fflush(stdout);
+    }
+    if (const char* text = setting("STAND_IN_STDERR")) {
+        std::fputs(text, stderr);
+        std::fflush(stderr);
+    }
+    if (const char* sleep = setting("STAND_IN_SLEEP_MS")) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(sleep)));
+    }
+    const char* code = setting("STAND_IN_EXIT");
+    return code != nullptr ? std::atoi(code) : 0;
+}

@@ -1,0 +1,62 @@
+#include "test_support.h"
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+#include "config/path_style.h"
+
+namespace testing_support {
+
+namespace {
+[[noreturn]] void throwFatalError(const std::string& message) {
+    throw FatalErrorCalled{message};
+}
+} // namespace
+
+FatalErrorTrap::FatalErrorTrap() : previous_(setFatalErrorHandler(throwFatalError)) {}
+FatalErrorTrap::~FatalErrorTrap() { setFatalErrorHandler(previous_); }
+
+std::string makeTempDir(const std::string& label) {
+    static std::mt19937_64 random{std::random_device{}()};
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path dir =
+            base / ("se_javac-" + label + "-" + std::to_string(random() % 1000000000));
+        if (std::filesystem::create_directories(dir)) {
+            return dir.string() + kHostStyle.dirSeparator;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary directory");
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+std::string buildPath(const char* path) {
+    std::string result = path;
+    if (kHostStyle.dirSeparator == '\\' && !result.empty() && result.front() == '/') {
+        // Wine shows the Unix root as drive Z:.
+        for (char& c : result) {
+            c = c == '/' ? '\\' : c;
+        }
+        result.insert(0, "Z:");
+    }
+    return result;
+}
+
+} // namespace testing_support

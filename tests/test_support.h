@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+
+#include "launcher/fatal_error.h"
+
+namespace testing_support {
+
+// What fatalError was called with, thrown instead of ending the test process.
+struct FatalErrorCalled {
+    std::string message;
+};
+
+// While alive, fatalError throws FatalErrorCalled instead of ending the process.
+class FatalErrorTrap {
+  public:
+    FatalErrorTrap();
+    ~FatalErrorTrap();
+    FatalErrorTrap(const FatalErrorTrap&) = delete;
+    FatalErrorTrap& operator=(const FatalErrorTrap&) = delete;
+
+  private:
+    FatalErrorHandler previous_;
+};
+
+// A new, empty directory under the system's temporary directory, ending in the host's
+// separator; `label` becomes part of its name (it may hold spaces).
+std::string makeTempDir(const std::string& label);
+
+void writeFile(const std::string& path, const std::string& content);
+std::string readFile(const std::string& path);
+
+// A build-tree path given at compile time, in the host's own form (Z:\... under Wine).
+std::string buildPath(const char* path);
+
+} // namespace testing_support
