@@ -3,7 +3,180 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <vector>
+
+#include "test_support.h"
 
 namespace {
-TEST(Placeholder, Builds) { EXPECT_EQ(findToolDir("x", std::nullopt, [](const std::string&) { return false; }, kWindowsStyle), ".\\"); }
+
+struct LookupCase {
+    const char* title;
+    const PathStyle* style;
+    const char* name;
+    std::optional<std::string> path;
+    std::set<std::string> files; // the candidates that open
+    const char* expected;
+};
+
+void PrintTo(const LookupCase& c, std::ostream* out) {
+    *out << c.title;
 }
+
+// Records every probe so the order of the search can be checked too.
+struct FakeFiles {
+    std::set<std::string> files;
+    std::vector<std::string> probed;
+    FileProbe probe() {
+        return [this](const std::string& candidate) {
+            probed.push_back(candidate);
+            return files.count(candidate) > 0;
+        };
+    }
+};
+
+const PathStyle* const win = &kWindowsStyle;
+const PathStyle* const nix = &kPosixStyle;
+
+class ToolDirLookup : public ::testing::TestWithParam<LookupCase> {};
+
+TEST_P(ToolDirLookup, FindsTheDirectory) {
+    const LookupCase& c = GetParam();
+    FakeFiles files{c.files, {}};
+    EXPECT_EQ(findToolDir(c.name, c.path, files.probe(), *c.style), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WindowsStyle, ToolDirLookup,
+    ::testing::Values(
+        LookupCase{"full path opens",
+                   win,
+                   "C:\\tools\\tool.exe",
+                   "C:\\bin",
+                   {"C:\\tools\\tool.exe"},
+                   "C:\\tools\\"},
+        LookupCase{"bare name through PATH",
+                   win,
+                   "tool",
+                   "C:\\bin;C:\\tools",
+                   {"C:\\tools\\tool.exe"},
+                   "C:\\tools\\"},
+        LookupCase{"bare name in current directory",
+                   win,
+                   "tool",
+                   "C:\\tools",
+                   {"tool.exe", "C:\\tools\\tool.exe"},
+                   ".\\"},
+        LookupCase{"forward slashes are no separators",
+                   win,
+                   "C:/tools/tool.exe",
+                   std::nullopt,
+                   {"C:/tools/tool.exe"},
+                   ".\\"},
+        LookupCase{"empty PATH pieces skipped",
+                   win,
+                   "tool",
+                   ";;C:\\a;;C:\\b;",
+                   {"C:\\b\\tool.exe"},
+                   "C:\\b\\"},
+        LookupCase{"nothing opens: last PATH entry", win, "tool", ";;C:\\a;;C:\\b;", {}, "C:\\b\\"},
+        LookupCase{"nothing opens, no PATH", win, "tool", std::nullopt, {}, ".\\"},
+        LookupCase{"nothing opens, PATH of separators only", win, "tool", ";;;", {}, ".\\"},
+        LookupCase{"entry ending in separator doubles it",
+                   win,
+                   "tool",
+                   "C:\\t\\",
+                   {"C:\\t\\\\tool.exe"},
+                   "C:\\t\\\\"},
+        LookupCase{"quoted PATH entry never opens but decides",
+                   win,
+                   "tool",
+                   "C:\\a;\"C:\\q\"",
+                   {},
+                   "\"C:\\q\"\\"},
+        LookupCase{"directory part appended to entries",
+                   win,
+                   "C:\\a\\tool",
+                   "C:\\bin",
+                   {"C:\\bin\\C:\\a\\tool.exe"},
+                   "C:\\bin\\C:\\a\\"},
+        LookupCase{"relative name opens",
+                   win,
+                   "..\\tools\\tool",
+                   std::nullopt,
+                   {"..\\tools\\tool.exe"},
+                   "..\\tools\\"},
+        LookupCase{"tool.x gets .exe", win, "tool.x", "C:\\b", {"C:\\b\\tool.x.exe"}, "C:\\b\\"},
+        LookupCase{"tool.bat kept", win, "tool.bat", "C:\\b", {"C:\\b\\tool.bat"}, "C:\\b\\"},
+        LookupCase{"a.b.c.d kept", win, "a.b.c.d", "C:\\b", {"C:\\b\\a.b.c.d"}, "C:\\b\\"},
+        LookupCase{"empty name becomes .exe", win, "", "C:\\b", {"C:\\b\\.exe"}, "C:\\b\\"},
+        LookupCase{"first opening entry wins",
+                   win,
+                   "t",
+                   "C:\\a;C:\\b",
+                   {"C:\\a\\t.exe", "C:\\b\\t.exe"},
+                   "C:\\a\\"}),
+    testing_support::TitleName());
+
+INSTANTIATE_TEST_SUITE_P(
+    PosixStyle, ToolDirLookup,
+    ::testing::Values(
+        LookupCase{"full path opens",
+                   nix,
+                   "/opt/tools/tool",
+                   "/usr/bin",
+                   {"/opt/tools/tool"},
+                   "/opt/tools/"},
+        LookupCase{"bare name through PATH, no suffix",
+                   nix,
+                   "tool",
+                   "/usr/bin:/opt/tools",
+                   {"/opt/tools/tool"},
+                   "/opt/tools/"},
+        LookupCase{"bare name in current directory", nix, "tool", "/opt", {"tool"}, "./"},
+        LookupCase{
+            "backslash is no separator", nix, "a\\b\\tool", std::nullopt, {"a\\b\\tool"}, "./"},
+        LookupCase{"empty PATH pieces skipped", nix, "tool", "::/a::/b:", {"/b/tool"}, "/b/"},
+        LookupCase{"nothing opens: last PATH entry", nix, "tool", "::/a::/b:", {}, "/b/"},
+        LookupCase{"no .exe rule", nix, "tool", "/b", {"/b/tool.exe"}, "/b/"},
+        LookupCase{"relative name opens",
+                   nix,
+                   "../tools/tool",
+                   std::nullopt,
+                   {"../tools/tool"},
+                   "../tools/"}),
+    testing_support::TitleName());
+
+TEST(ToolDirLookupOrder, TriesNameThenEachEntryOnceInOrder) {
+    FakeFiles files;
+    findToolDir("tool", std::string(";C:\\a;;C:\\b;"), files.probe(), kWindowsStyle);
+    const std::vector<std::string> expected{"tool.exe", "C:\\a\\tool.exe", "C:\\b\\tool.exe"};
+    EXPECT_EQ(files.probed, expected);
+}
+
+TEST(ToolDirLookupOrder, StopsAtTheFirstCandidateThatOpens) {
+    FakeFiles files{{"/a/tool"}, {}};
+    findToolDir("tool", std::string("/a:/b"), files.probe(), kPosixStyle);
+    const std::vector<std::string> expected{"tool", "/a/tool"};
+    EXPECT_EQ(files.probed, expected);
+}
+
+TEST(ToolDirLookupOrder, LongPathIsSearchedCompletely) {
+    std::string path;
+    for (int i = 0; i < 10000; ++i) {
+        path += (i > 0 ? ";" : "") + std::string("C:\\d") + std::to_string(i);
+    }
+    FakeFiles files{{"C:\\d9999\\t.exe"}, {}};
+    EXPECT_EQ(findToolDir("t", path, files.probe(), kWindowsStyle), "C:\\d9999\\");
+    EXPECT_EQ(files.probed.size(), 10001U);
+}
+
+TEST(ReadableRegularFile, FilesOpenDirectoriesAndMissingOnesDoNot) {
+    const std::string dir = testing_support::makeTempDir("probe");
+    testing_support::writeFile(dir + "present", "x");
+    EXPECT_TRUE(isReadableRegularFile(dir + "present"));
+    EXPECT_FALSE(isReadableRegularFile(dir + "missing"));
+    EXPECT_FALSE(isReadableRegularFile(dir + "."));
+    EXPECT_FALSE(isReadableRegularFile(dir.substr(0, dir.size() - 1)));
+}
+
+} // namespace

@@ -6,8 +6,12 @@
 
 namespace {
 
-bool isVmOption(std::string_view argument) { return argument.substr(0, 2) == "-J"; }
-bool isOption(std::string_view argument) { return !argument.empty() && argument[0] == '-'; }
+bool isVmOption(std::string_view argument) {
+    return argument.substr(0, 2) == "-J";
+}
+bool isOption(std::string_view argument) {
+    return !argument.empty() && argument[0] == '-';
+}
 
 void addProperty(ArgumentList& list, std::string_view name, const std::string& value) {
     if (!value.empty()) {

@@ -22,8 +22,8 @@ class ProcessHandle {
 
 struct StartResult {
     bool started = false;
-    ProcessHandle process;    // valid when started
-    unsigned long error = 0;  // the platform's error code when not started
+    ProcessHandle process;   // valid when started
+    unsigned long error = 0; // the platform's error code when not started
 };
 
 // Starts the Java VM from a command line (split into program and arguments by the Windows

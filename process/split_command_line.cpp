@@ -2,7 +2,9 @@
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::size_t skipBlanks(std::string_view line, std::size_t position) {
     while (position < line.size() && isBlank(line[position])) {
@@ -11,17 +13,23 @@ std::size_t skipBlanks(std::string_view line, std::size_t position) {
     return position;
 }
 
+// A program name in quotes runs to the next quote; otherwise to the first blank, and any
+// quotes in it are part of the name.
 std::size_t readProgramName(std::string_view line, std::string& name) {
-    std::size_t position = 0;
-    bool inQuotes = false;
-    while (position < line.size() && (inQuotes || !isBlank(line[position]))) {
-        if (line[position] == '"') {
-            inQuotes = !inQuotes;
-        } else {
-            name += line[position];
+    if (!line.empty() && line.front() == '"') {
+        const std::size_t closing = line.find('"', 1);
+        if (closing == std::string_view::npos) {
+            name.assign(line.substr(1));
+            return line.size();
         }
+        name.assign(line.substr(1, closing - 1));
+        return closing + 1;
+    }
+    std::size_t position = 0;
+    while (position < line.size() && !isBlank(line[position])) {
         ++position;
     }
+    name.assign(line.substr(0, position));
     return position;
 }
 
@@ -38,8 +46,10 @@ std::size_t readArgument(std::string_view line, std::size_t position, std::strin
             if (backslashes % 2 == 1) {
                 argument += '"';
             } else if (inQuotes && position + 1 < line.size() && line[position + 1] == '"') {
-                // A doubled quote inside a quoted part stands for one quote.
+                // A doubled quote inside a quoted part stands for one quote and ends the
+                // quoted part.
                 argument += '"';
+                inQuotes = false;
                 ++position;
             } else {
                 inQuotes = !inQuotes;

@@ -11,13 +11,16 @@ namespace {
 // Start failures are reported on standard output, unlike configuration errors.
 [[noreturn]] void failStart(const std::string& what, unsigned long code,
                             const std::string& insert) {
-    const std::string message = "\nCannot execute " + what + " : " + platform::errorText(code, insert);
+    const std::string message =
+        "\nCannot execute " + what + " : " + platform::errorText(code, insert);
     std::fwrite(message.data(), 1, message.size(), stdout);
     std::fflush(stdout);
     std::exit(1);
 }
 
-void watcherThread(void* watch) { watchMonitor(*static_cast<const MonitorWatch*>(watch)); }
+void watcherThread(void* watch) {
+    watchMonitor(*static_cast<const MonitorWatch*>(watch));
+}
 
 // Handles travel as 32-bit numbers. Windows keeps handle values within 32 bits, sign-extended,
 // so that 32- and 64-bit processes can share them; a pidfd always fits.

@@ -16,6 +16,10 @@ std::string rawCommandLine(int argc, char** argv) {
     return line;
 }
 
-long currentProcessId() { return static_cast<long>(getpid()); }
+long currentProcessId() {
+    return static_cast<long>(getpid());
+}
 
-void ignoreInterrupt() { std::signal(SIGINT, SIG_IGN); }
+void ignoreInterrupt() {
+    std::signal(SIGINT, SIG_IGN);
+}

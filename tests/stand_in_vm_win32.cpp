@@ -4,9 +4,13 @@
 
 #include "stand_in_vm.h"
 
-std::string rawCommandLine(int /*argc*/, char** /*argv*/) { return GetCommandLineA(); }
+std::string rawCommandLine(int /*argc*/, char** /*argv*/) {
+    return GetCommandLineA();
+}
 
-long currentProcessId() { return static_cast<long>(GetCurrentProcessId()); }
+long currentProcessId() {
+    return static_cast<long>(GetCurrentProcessId());
+}
 
 void ignoreInterrupt() {
     SetConsoleCtrlHandler(nullptr, TRUE);

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -17,7 +18,9 @@ namespace {
 } // namespace
 
 FatalErrorTrap::FatalErrorTrap() : previous_(setFatalErrorHandler(throwFatalError)) {}
-FatalErrorTrap::~FatalErrorTrap() { setFatalErrorHandler(previous_); }
+FatalErrorTrap::~FatalErrorTrap() {
+    setFatalErrorHandler(previous_);
+}
 
 std::string makeTempDir(const std::string& label) {
     static std::mt19937_64 random{std::random_device{}()};
@@ -45,6 +48,20 @@ std::string readFile(const std::string& path) {
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
+}
+
+std::string testName(const std::string& title) {
+    std::string name;
+    bool upper = true;
+    for (const char c : title) {
+        if (std::isalnum(static_cast<unsigned char>(c)) != 0) {
+            name += upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+            upper = false;
+        } else {
+            upper = true;
+        }
+    }
+    return name;
 }
 
 std::string buildPath(const char* path) {

@@ -30,6 +30,16 @@ std::string makeTempDir(const std::string& label);
 void writeFile(const std::string& path, const std::string& content);
 std::string readFile(const std::string& path);
 
+// A test name made of the letters and digits of a case's title.
+std::string testName(const std::string& title);
+
+// Names parameterized cases after the `title` member of their parameter.
+struct TitleName {
+    template <class ParamInfo> std::string operator()(const ParamInfo& info) const {
+        return testName(info.param.title);
+    }
+};
+
 // A build-tree path given at compile time, in the host's own form (Z:\... under Wine).
 std::string buildPath(const char* path);
 

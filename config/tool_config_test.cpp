@@ -1,0 +1,200 @@
+#include "config/tool_config.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+using testing_support::FatalErrorCalled;
+using testing_support::FatalErrorTrap;
+
+struct Fields {
+    std::string jdkHome, javaExecutable, classPath, vornexPath, version, build;
+    bool operator==(const Fields& o) const {
+        return jdkHome == o.jdkHome && javaExecutable == o.javaExecutable &&
+               classPath == o.classPath && vornexPath == o.vornexPath && version == o.version &&
+               build == o.build;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Fields& f) {
+    return out << "{jdkHome=" << f.jdkHome << " java=" << f.javaExecutable
+               << " classPath=" << f.classPath << " vornex=" << f.vornexPath
+               << " version=" << f.version << " build=" << f.build << "}";
+}
+
+Fields fieldsOf(const ToolConfig& config) {
+    return {config.jdkHome(),    config.javaExecutable(), config.classPath(),
+            config.vornexPath(), config.version(),        config.build()};
+}
+
+// Writes the text as the configuration file of a fresh tool directory.
+// The file name follows the style's separator, as load() builds it; on the other platform
+// that separator is either a plain file-name character or accepted as a separator too.
+std::string toolDirWith(const std::string& content, const PathStyle& style = kHostStyle) {
+    const std::string dir = testing_support::makeTempDir("cfg");
+    testing_support::writeFile(dir + style.dirSeparator + ToolConfig::kFileName, content);
+    return dir;
+}
+
+struct ValidCase {
+    const char* title;
+    std::string content;
+    Fields expected;
+};
+
+void PrintTo(const ValidCase& c, std::ostream* out) {
+    *out << c.title;
+}
+
+class ValidConfiguration : public ::testing::TestWithParam<ValidCase> {};
+
+TEST_P(ValidConfiguration, FillsTheFields) {
+    const ValidCase& c = GetParam();
+    ToolConfig config(kWindowsStyle);
+    FatalErrorTrap trap;
+    config.load(toolDirWith(c.content, kWindowsStyle));
+    EXPECT_EQ(fieldsOf(config), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ValidConfiguration,
+    ::testing::Values(
+        ValidCase{
+            "full example",
+            "# installation settings\nJDK_HOME = C:\\jdk1.3\nCLASSPATH=C:\\tools\\lib\\tool.jar\n"
+            "VORNEX_PATH=C:\\tools\\vornex\nVERSION=1.0\nBUILD=27\n",
+            {"C:\\jdk1.3", "C:\\jdk1.3\\bin\\java", "C:\\tools\\lib\\tool.jar", "C:\\tools\\vornex",
+             "1.0", "27"}},
+        ValidCase{"empty file", "", {"", "java", "", "", "", ""}},
+        ValidCase{"comments and blanks only",
+                  "# a\n\n   \n   #note\n#A=B\n",
+                  {"", "java", "", "", "", ""}},
+        ValidCase{"spaces around name and value",
+                  "  JDK_HOME = C:\\jdk  \n",
+                  {"C:\\jdk", "C:\\jdk\\bin\\java", "", "", "", ""}},
+        ValidCase{"empty JDK_HOME still derives", "JDK_HOME=", {"", "\\bin\\java", "", "", "", ""}},
+        ValidCase{"later = belong to the value", "VERSION=1=2", {"", "java", "", "", "1=2", ""}},
+        ValidCase{"last line wins, both JDK fields",
+                  "JDK_HOME=C:\\a\nJDK_HOME=C:\\b\n",
+                  {"C:\\b", "C:\\b\\bin\\java", "", "", "", ""}},
+        ValidCase{"quotes and trailing backslash kept",
+                  "JDK_HOME=\"C:\\Program Files\\jdk\\\"",
+                  {"\"C:\\Program Files\\jdk\\\"", "\"C:\\Program Files\\jdk\\\"\\bin\\java", "",
+                   "", "", ""}},
+        ValidCase{
+            "CR LF reads as LF", "VERSION=1.0\r\nBUILD=7\r\n", {"", "java", "", "", "1.0", "7"}},
+        ValidCase{"only one CR is dropped", "VERSION=1.0\r\r\n", {"", "java", "", "", "1.0\r", ""}},
+        ValidCase{"tab is not trimmed from value", "BUILD=7\t", {"", "java", "", "", "", "7\t"}},
+        ValidCase{"last line without LF", "BUILD=9", {"", "java", "", "", "", "9"}},
+        ValidCase{"NUL and 0x1A bytes are plain bytes",
+                  std::string("BUILD=a\0b\x1a"
+                              "c",
+                              11),
+                  {"", "java", "", "", "",
+                   std::string("a\0b\x1a"
+                               "c",
+                               5)}},
+        ValidCase{"byte-order mark is not recognised as such",
+                  "#x\nVERSION=\xEF\xBB\xBF",
+                  {"", "java", "", "", "\xEF\xBB\xBF", ""}}),
+    testing_support::TitleName());
+
+struct ErrorCase {
+    const char* title;
+    std::string content;
+    std::string message;
+};
+
+void PrintTo(const ErrorCase& c, std::ostream* out) {
+    *out << c.title;
+}
+
+class InvalidConfiguration : public ::testing::TestWithParam<ErrorCase> {};
+
+TEST_P(InvalidConfiguration, EndsWithTheExactMessage) {
+    const ErrorCase& c = GetParam();
+    ToolConfig config(kWindowsStyle);
+    FatalErrorTrap trap;
+    try {
+        config.load(toolDirWith(c.content, kWindowsStyle));
+        FAIL() << "no error for " << c.title;
+    } catch (const FatalErrorCalled& error) {
+        EXPECT_EQ(error.message, c.message);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, InvalidConfiguration,
+    ::testing::Values(
+        ErrorCase{"no equals sign", "JDK_HOME",
+                  "config file: illegal format of assignment at line: 1"},
+        ErrorCase{"empty name", "\n=x", "config file: unknown name of variable:  at line: 2"},
+        ErrorCase{"only equals", "=", "config file: unknown name of variable:  at line: 1"},
+        ErrorCase{"keys are case-sensitive", "jdk_home=x",
+                  "config file: unknown name of variable: jdk_home at line: 1"},
+        ErrorCase{"tab before name is kept", "\tBUILD=1",
+                  "config file: unknown name of variable: \tBUILD at line: 1"},
+        ErrorCase{"hash after start is a name", "A#=B",
+                  "config file: unknown name of variable: A# at line: 1"},
+        ErrorCase{"every line counts", "# c\nVERSION=1\nNAME=x\nBUILD=2",
+                  "config file: unknown name of variable: NAME at line: 3"},
+        ErrorCase{"first error stops", "\n\nX\nY=1",
+                  "config file: illegal format of assignment at line: 3"},
+        ErrorCase{"CR LF lines are numbered like LF lines", "A=1\r\n",
+                  "config file: unknown name of variable: A at line: 1"},
+        ErrorCase{"NUL inside a name is reported whole", std::string("A\0B=1", 5),
+                  "config file: unknown name of variable: " + std::string("A\0B", 3) +
+                      " at line: 1"}),
+    testing_support::TitleName());
+
+TEST(ConfigurationFile, MissingFileNamesTheDoubledSeparatorPath) {
+    const std::string dir = testing_support::makeTempDir("nocfg");
+    ToolConfig config;
+    FatalErrorTrap trap;
+    try {
+        config.load(dir);
+        FAIL() << "a missing file was accepted";
+    } catch (const FatalErrorCalled& error) {
+        EXPECT_EQ(error.message,
+                  "cannot find config file: " + dir + kHostStyle.dirSeparator + "morle_tool.cfg");
+    }
+}
+
+TEST(ConfigurationFile, PosixStyleDerivesWithSlash) {
+    ToolConfig config(kPosixStyle);
+    config.load(toolDirWith("JDK_HOME=/usr/lib/jvm/x\n", kPosixStyle));
+    EXPECT_EQ(config.javaExecutable(), "/usr/lib/jvm/x/bin/java");
+}
+
+TEST(ConfigurationFile, MillionLinesAreAllRead) {
+    std::string content;
+    for (int i = 0; i < 1000000; ++i) {
+        content += "# comment line " + std::to_string(i) + "\n";
+    }
+    content += "BUILD=last\nNOPE=1";
+    ToolConfig config;
+    FatalErrorTrap trap;
+    try {
+        config.load(toolDirWith(content));
+        FAIL() << "the unknown key at the end was not reached";
+    } catch (const FatalErrorCalled& error) {
+        EXPECT_EQ(error.message, "config file: unknown name of variable: NOPE at line: 1000002");
+    }
+}
+
+TEST(ConfigurationFile, LinesLongerThanTheReadBlockStayWhole) {
+    // Values that straddle block borders in every position, with CR LF split across them.
+    for (std::size_t length : {65535U, 65536U, 65537U, 3U * 1024 * 1024}) {
+        const std::string value(length, 'v');
+        ToolConfig config;
+        config.load(toolDirWith("CLASSPATH=" + value + "\r\nBUILD=" + value + "x\r\n"));
+        EXPECT_EQ(config.classPath(), value) << length;
+        EXPECT_EQ(config.build(), value + "x") << length;
+    }
+}
+
+} // namespace

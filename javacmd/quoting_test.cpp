@@ -1,0 +1,51 @@
+#include "javacmd/quoting.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct QuoteCase {
+    std::string text;
+    std::string quoted;
+};
+
+void PrintTo(const QuoteCase& c, std::ostream* out) {
+    *out << c.text.size() << "-byte text";
+}
+
+class Quoting : public ::testing::TestWithParam<QuoteCase> {};
+
+TEST_P(Quoting, EscapesOnlyWhatTheParserWouldChange) {
+    EXPECT_EQ(quoteArgument(GetParam().text), GetParam().quoted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, Quoting,
+    ::testing::Values(QuoteCase{"", R"("")"}, QuoteCase{"out", R"("out")"},
+                      QuoteCase{"a b\tc", "\"a b\tc\""},
+                      QuoteCase{R"(C:\dir\file)", R"("C:\dir\file")"},
+                      QuoteCase{R"(\\server\share)", R"("\\server\share")"},
+                      QuoteCase{R"(C:\out\)", R"("C:\out\\")"},
+                      QuoteCase{R"(C:\out\\)", R"("C:\out\\\\")"}, QuoteCase{R"(a"b)", R"("a\"b")"},
+                      QuoteCase{R"(a\"b)", R"("a\\\"b")"}, QuoteCase{R"(a\\"b)", R"("a\\\\\"b")"},
+                      QuoteCase{R"(")", R"("\"")"}, QuoteCase{R"(\)", R"("\\")"},
+                      QuoteCase{"\xE4\xF6\xFC", "\"\xE4\xF6\xFC\""}));
+
+TEST(QuotingIfNeeded, QuotesOnlyEmptyOrBlankNames) {
+    EXPECT_EQ(quoteArgumentIfNeeded("se_javac"), "se_javac");
+    EXPECT_EQ(quoteArgumentIfNeeded(R"(C:\tools\se_javac.exe)"), R"(C:\tools\se_javac.exe)");
+    EXPECT_EQ(quoteArgumentIfNeeded(R"(C:\Program Files\t\se_javac)"),
+              R"("C:\Program Files\t\se_javac")");
+    EXPECT_EQ(quoteArgumentIfNeeded("a\tb"), "\"a\tb\"");
+    EXPECT_EQ(quoteArgumentIfNeeded(""), R"("")");
+    EXPECT_EQ(quoteArgumentIfNeeded(R"(C:\a b\)"), R"("C:\a b\\")");
+}
+
+TEST(JoinCommandLine, SeparatesWithExactlyOneSpace) {
+    EXPECT_EQ(joinCommandLine({}), "");
+    EXPECT_EQ(joinCommandLine({"a"}), "a");
+    EXPECT_EQ(joinCommandLine({"a", "", "b c"}), "a  b c");
+    EXPECT_EQ(joinCommandLine({"", ""}), " ");
+}
+
+} // namespace

@@ -1,0 +1,83 @@
+#include "command_line_generator.h"
+
+#include "javacmd/arguments.h"
+#include "test_support.h"
+
+namespace testing_support {
+
+std::string CommandLineGenerator::text(std::size_t maxLength) {
+    static const std::string kAlphabet = "ab \t\"\\\\\\\"\xE9\xFF-J=;:/.";
+    std::uniform_int_distribution<std::size_t> length(0, maxLength);
+    std::uniform_int_distribution<std::size_t> pick(0, kAlphabet.size() - 1);
+    std::string result(length(random_), ' ');
+    for (char& c : result) {
+        c = kAlphabet[pick(random_)];
+    }
+    return result;
+}
+
+std::string CommandLineGenerator::textWithoutQuotes(std::size_t maxLength) {
+    std::string result = text(maxLength);
+    for (char& c : result) {
+        c = c == '"' ? 'q' : c;
+    }
+    return result;
+}
+
+std::vector<std::string> CommandLineGenerator::arguments(std::size_t maxCount,
+                                                         std::size_t maxLength) {
+    std::uniform_int_distribution<std::size_t> count(0, maxCount);
+    std::vector<std::string> result(count(random_));
+    for (std::string& argument : result) {
+        argument = text(maxLength);
+        // -J arguments become VM options, which are deliberately not quoted; the round trip
+        // is about what gets quoted, so they are kept out here.
+        if (argument.compare(0, 2, "-J") == 0) {
+            argument[1] = 'j';
+        }
+    }
+    return result;
+}
+
+ToolConfig loadedConfig(const std::string& jdkHome, const std::string& classPath,
+                        const std::string& vornexPath, const std::string& version,
+                        const std::string& build, const PathStyle& style) {
+    static const std::string dir = makeTempDir("generated");
+    // Values with surrounding spaces, CR or LF cannot be written as configuration lines.
+    writeFile(dir + style.dirSeparator + ToolConfig::kFileName,
+              "JDK_HOME=" + jdkHome + "\nCLASSPATH=" + classPath + "\nVORNEX_PATH=" + vornexPath +
+                  "\nVERSION=" + version + "\nBUILD=" + build + "\n");
+    ToolConfig config(style);
+    config.load(dir);
+    return config;
+}
+
+std::vector<std::string> expectedSplit(const ToolConfig& config,
+                                       const std::vector<std::string>& userArguments,
+                                       const PathStyle& style) {
+    std::vector<std::string> expected{config.javaExecutable()};
+    const auto property = [&](const char* name, const std::string& value) {
+        if (!value.empty()) {
+            expected.push_back(std::string("-Dtovik_") + name + "=" + value);
+        }
+    };
+    property("version", config.version());
+    property("build", config.build());
+    property("vornex", config.vornexPath());
+    std::string classPath = config.classPath();
+    if (!config.jdkHome().empty()) {
+        classPath += (classPath.empty() ? "" : std::string(1, style.listSeparator)) +
+                     config.jdkHome() + style.dirSeparator + "lib" + style.dirSeparator +
+                     "tools.jar";
+    }
+    if (!classPath.empty()) {
+        expected.emplace_back("-classpath");
+        expected.push_back(classPath);
+    }
+    expected.emplace_back(kEntryClass);
+    expected.emplace_back("se_javac");
+    expected.insert(expected.end(), userArguments.begin(), userArguments.end());
+    return expected;
+}
+
+} // namespace testing_support
