@@ -26,11 +26,18 @@ std::string quoteArgument(std::string_view text) {
     return '"' + escapeForQuotes(text) + '"';
 }
 
-std::string quoteArgumentIfNeeded(std::string_view text) {
-    if (text.empty() || text.find_first_of(" \t") != std::string_view::npos) {
-        return quoteArgument(text);
+std::string quoteProgramNameIfNeeded(std::string_view name) {
+    std::string result;
+    result.reserve(name.size() + 2);
+    for (const char c : name) {
+        if (c != '"') {
+            result += c;
+        }
     }
-    return std::string(text);
+    if (result.empty() || result.find_first_of(" \t") != std::string::npos) {
+        return '"' + result + '"';
+    }
+    return result;
 }
 
 std::string joinCommandLine(const ArgumentList& arguments) {

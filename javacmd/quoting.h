@@ -15,8 +15,12 @@ std::string escapeForQuotes(std::string_view text);
 // `text` escaped and put between double quotes: one command-line element.
 std::string quoteArgument(std::string_view text);
 
-// Quotes `text` only when it is empty or holds a space or a tab; otherwise leaves it as is.
-std::string quoteArgumentIfNeeded(std::string_view text);
+// A program name as the first element of a command line, which parsers read by a rule of
+// its own: a quoted name runs to the next quote, with backslashes taken literally, so the
+// name is put between plain quotes when it is empty or holds a space or a tab, and is
+// otherwise left as is. A double quote cannot pass through that rule at all; Windows file
+// names have none, and one in a Linux name is dropped.
+std::string quoteProgramNameIfNeeded(std::string_view name);
 
 // The elements in order, separated by exactly one space, nothing added or escaped.
 std::string joinCommandLine(const ArgumentList& arguments);

@@ -31,14 +31,15 @@ INSTANTIATE_TEST_SUITE_P(
                       QuoteCase{R"(")", R"("\"")"}, QuoteCase{R"(\)", R"("\\")"},
                       QuoteCase{"\xE4\xF6\xFC", "\"\xE4\xF6\xFC\""}));
 
-TEST(QuotingIfNeeded, QuotesOnlyEmptyOrBlankNames) {
-    EXPECT_EQ(quoteArgumentIfNeeded("se_javac"), "se_javac");
-    EXPECT_EQ(quoteArgumentIfNeeded(R"(C:\tools\se_javac.exe)"), R"(C:\tools\se_javac.exe)");
-    EXPECT_EQ(quoteArgumentIfNeeded(R"(C:\Program Files\t\se_javac)"),
+TEST(ProgramNameQuoting, QuotesOnlyEmptyOrBlankNamesAndNeverEscapes) {
+    EXPECT_EQ(quoteProgramNameIfNeeded("se_javac"), "se_javac");
+    EXPECT_EQ(quoteProgramNameIfNeeded(R"(C:\tools\se_javac.exe)"), R"(C:\tools\se_javac.exe)");
+    EXPECT_EQ(quoteProgramNameIfNeeded(R"(C:\Program Files\t\se_javac)"),
               R"("C:\Program Files\t\se_javac")");
-    EXPECT_EQ(quoteArgumentIfNeeded("a\tb"), "\"a\tb\"");
-    EXPECT_EQ(quoteArgumentIfNeeded(""), R"("")");
-    EXPECT_EQ(quoteArgumentIfNeeded(R"(C:\a b\)"), R"("C:\a b\\")");
+    EXPECT_EQ(quoteProgramNameIfNeeded("a\tb"), "\"a\tb\"");
+    EXPECT_EQ(quoteProgramNameIfNeeded(""), R"("")");
+    EXPECT_EQ(quoteProgramNameIfNeeded(R"(C:\a b\)"), R"("C:\a b\")");
+    EXPECT_EQ(quoteProgramNameIfNeeded(R"(/tmp/a"b c/se_javac)"), R"("/tmp/ab c/se_javac")");
 }
 
 TEST(JoinCommandLine, SeparatesWithExactlyOneSpace) {

@@ -32,7 +32,7 @@ std::string handleText(platform::ProcessHandle handle) {
 
 std::string monitorCommandLine(const std::string& launcherName, platform::ProcessHandle launcher,
                                platform::ProcessHandle vm) {
-    return quoteArgumentIfNeeded(launcherName) + " -monitor " + handleText(launcher) + ' ' +
+    return quoteProgramNameIfNeeded(launcherName) + " -monitor " + handleText(launcher) + ' ' +
            handleText(vm);
 }
 

@@ -27,6 +27,7 @@ void runMonitor(const std::string& launcherHandleText, const std::string& vmHand
 
 // "<launcher> -monitor <launcher handle> <vm handle>", the launcher's name quoted when it is
 // empty or holds a space or a tab, so that the monitor always sees three arguments.
+// (On Linux the monitor is started through /proc/self/exe; the name is only its argv[0].)
 std::string monitorCommandLine(const std::string& launcherName, platform::ProcessHandle launcher,
                                platform::ProcessHandle vm);
 
