@@ -1,12 +1,274 @@
-// Placeholder until the platform layer lands.
+// The process layer on Linux: programs start with posix_spawn, and processes are named by
+// pidfds, which - unlike process ids - cannot come to name another process once the first
+// has ended and been reaped. A pidfd is a file descriptor, so a child inherits it under the
+// same number when close-on-exec is off; the monitor relies on that.
 #include "process/platform.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "process/split_command_line.h"
+
+extern char** environ;
+
+// The system call numbers are the same on every architecture the launcher builds for; older
+// C library headers may not name them yet.
+#ifndef SYS_pidfd_open
+#define SYS_pidfd_open 434
+#endif
+#ifndef SYS_pidfd_send_signal
+#define SYS_pidfd_send_signal 424
+#endif
+
 namespace platform {
-StartResult startVm(const std::string&) { return {}; }
-StartResult startMonitor(const std::string&) { return {}; }
-ProcessHandle openOwnProcess() { return {}; }
-void waitForExit(ProcessHandle) {}
-int exitCodeOf(ProcessHandle) { return 0; }
-void terminate(ProcessHandle) {}
-void startThread(void (*)(void*), void*) {}
-std::string errorText(unsigned long code, const std::string&) { return std::to_string(code); }
+
+namespace {
+
+// waitid's id type for "the child named by a pidfd" (P_PIDFD, kernel 5.4), given by its
+// kernel value: C libraries older than glibc 2.36 do not name it.
+constexpr idtype_t kPidfdIdType = static_cast<idtype_t>(3);
+
+// The error code of a start that needs pidfds where the kernel has none (pidfd_open failed
+// with ENOSYS). It lies above every errno value, so errorText can tell it apart.
+constexpr unsigned long kNoPidfdSupport = 0x10000;
+
+// Descriptors 0 to 2 are replaced by /dev/null in the monitor, so a pidfd there would not
+// reach it; they are only free when the launcher was started with a standard stream closed.
+constexpr int kFirstPidfdNumber = 3;
+
+StartResult startedAs(int pidfd) {
+    StartResult result;
+    result.started = true;
+    result.process = ProcessHandle(pidfd);
+    return result;
+}
+
+StartResult failedWith(unsigned long error) {
+    StartResult result;
+    result.error = error;
+    return result;
+}
+
+// The words as the NULL-terminated array that exec takes; valid while `words` lives.
+std::vector<char*> argvOf(std::vector<std::string>& words) {
+    std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    return argv;
+}
+
+// The pidfd as a descriptor numbered 3 or higher, inheritable or close-on-exec; -1 with errno
+// set when that fails (the pidfd is then closed).
+int placePidfd(int pidfd, bool inheritable) {
+    int placed = pidfd;
+    if (pidfd < kFirstPidfdNumber) {
+        placed = fcntl(pidfd, inheritable ? F_DUPFD : F_DUPFD_CLOEXEC, kFirstPidfdNumber);
+        const int error = errno;
+        close(pidfd);
+        errno = error;
+        return placed;
+    }
+    if (inheritable && fcntl(placed, F_SETFD, 0) != 0) {
+        const int error = errno;
+        close(placed);
+        errno = error;
+        return -1;
+    }
+    return placed;
+}
+
+// A pidfd for the process, see placePidfd. pidfd_open always sets close-on-exec.
+int openPidfd(pid_t pid, bool inheritable) {
+    const long pidfd = syscall(SYS_pidfd_open, pid, 0);
+    if (pidfd < 0) {
+        return -1;
+    }
+    return placePidfd(static_cast<int>(pidfd), inheritable);
+}
+
+// Ends a child that has just been started, when it cannot be supervised, and reaps it.
+void discardChild(pid_t pid) {
+    kill(pid, SIGKILL);
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+}
+
+// The start result for a spawned child: its pidfd, or the child ended and the error.
+StartResult superviseChild(pid_t pid, bool inheritable) {
+    const int pidfd = openPidfd(pid, inheritable);
+    if (pidfd < 0) {
+        const int error = errno;
+        discardChild(pid);
+        return failedWith(error == ENOSYS ? kNoPidfdSupport : static_cast<unsigned long>(error));
+    }
+    return startedAs(pidfd);
+}
+
+// The descriptor number a handle stands for, or -1 when it cannot be one.
+int descriptorOf(ProcessHandle process) {
+    const std::intptr_t value = process.value();
+    return value >= 0 && value <= INT_MAX ? static_cast<int>(value) : -1;
+}
+
+int sendSignal(int pidfd, int signal) {
+    return static_cast<int>(syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0));
+}
+
+// True when the descriptor is a pidfd: signal 0 checks the target without sending anything,
+// and only a descriptor that is no pidfd (or none at all) gives EBADF.
+bool isPidfd(int fd) {
+    return sendSignal(fd, 0) == 0 || errno != EBADF;
+}
+
+struct ThreadStart {
+    void (*function)(void*);
+    void* argument;
+};
+
+void* runThread(void* start) {
+    const ThreadStart call = *static_cast<ThreadStart*>(start);
+    delete static_cast<ThreadStart*>(start);
+    call.function(call.argument);
+    return nullptr;
+}
+
+// Closes the spawn attributes and file actions however startMonitor leaves.
+struct MonitorSpawnSetup {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    MonitorSpawnSetup() {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
+    }
+    ~MonitorSpawnSetup() {
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    MonitorSpawnSetup(const MonitorSpawnSetup&) = delete;
+    MonitorSpawnSetup& operator=(const MonitorSpawnSetup&) = delete;
+};
+
+} // namespace
+
+StartResult startVm(const std::string& commandLine) {
+    // A SIGCHLD ignored by whoever started the launcher would have the VM reaped by the
+    // kernel, and its exit status lost, before exitCodeOf asks for it.
+    signal(SIGCHLD, SIG_DFL);
+    std::vector<std::string> words = splitCommandLine(commandLine);
+    std::vector<char*> argv = argvOf(words);
+    pid_t pid = 0;
+    // glibc's posix_spawnp reports a failed exec as its result, so no launcher code ever
+    // runs in the child. The VM starts before any pidfd is open and so inherits none.
+    const int error = posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
+    if (error != 0) {
+        return failedWith(static_cast<unsigned long>(error));
+    }
+    return superviseChild(pid, true);
+}
+
+StartResult startMonitor(const std::string& commandLine) {
+    std::vector<std::string> words = splitCommandLine(commandLine);
+    std::vector<char*> argv = argvOf(words);
+    MonitorSpawnSetup setup;
+    // Its own session and no terminal: an interrupt or hangup on the launcher's terminal
+    // never reaches the monitor.
+    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSID);
+    posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&setup.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&setup.actions, STDOUT_FILENO, STDERR_FILENO);
+    pid_t pid = 0;
+    // The program is this executable itself, whatever argv[0] says: a bare name would be
+    // looked up on PATH and a relative one in the current directory, either of which can
+    // name another file than the one running. argv[0] stays the name the launcher got.
+    const int error = posix_spawn(&pid, "/proc/self/exe", &setup.actions, &setup.attributes,
+                                  argv.data(), environ);
+    if (error != 0) {
+        return failedWith(static_cast<unsigned long>(error));
+    }
+    return superviseChild(pid, false);
+}
+
+ProcessHandle openOwnProcess() {
+    const int pidfd = openPidfd(getpid(), true);
+    return pidfd < 0 ? ProcessHandle() : ProcessHandle(pidfd);
+}
+
+void waitForExit(ProcessHandle process) {
+    // poll() skips negative descriptors and would wait forever; a descriptor that is no
+    // pidfd (a standard stream, say) could keep it waiting for input.
+    const int fd = descriptorOf(process);
+    if (fd < 0 || !isPidfd(fd)) {
+        return;
+    }
+    pollfd entry{};
+    entry.fd = fd;
+    entry.events = POLLIN;
+    while (poll(&entry, 1, -1) < 0 && errno == EINTR) {
+    }
+}
+
+int exitCodeOf(ProcessHandle process) {
+    // 1 when the status cannot be had, as a failure the launcher cannot describe better.
+    const int fd = descriptorOf(process);
+    if (fd < 0) {
+        return 1;
+    }
+    siginfo_t info{};
+    int result = -1;
+    do {
+        result = waitid(kPidfdIdType, static_cast<id_t>(fd), &info, WEXITED);
+    } while (result < 0 && errno == EINTR);
+    if (result < 0) {
+        return 1;
+    }
+    return info.si_code == CLD_EXITED ? info.si_status : 128 + info.si_status;
+}
+
+void terminate(ProcessHandle process) {
+    // Harmless for an ended process: a reaped one gives ESRCH, and a pidfd never names
+    // another process later.
+    const int fd = descriptorOf(process);
+    if (fd >= 0) {
+        sendSignal(fd, SIGKILL);
+    }
+}
+
+void startThread(void (*function)(void*), void* argument) {
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    auto* start = new ThreadStart{function, argument};
+    pthread_t thread;
+    if (pthread_create(&thread, &attributes, runThread, start) != 0) {
+        delete start;
+    }
+    pthread_attr_destroy(&attributes);
+}
+
+std::string errorText(unsigned long code, const std::string& /*insert*/) {
+    if (code == kNoPidfdSupport) {
+        return "this system offers no process file descriptors (pidfd_open, Linux 5.3 and "
+               "later), which are needed to supervise the VM\n";
+    }
+    if (code > static_cast<unsigned long>(INT_MAX)) {
+        return "error " + std::to_string(code) + "\n";
+    }
+    return std::string(std::strerror(static_cast<int>(code))) + "\n";
+}
+
 } // namespace platform
