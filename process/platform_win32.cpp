@@ -1,12 +1,129 @@
-// Placeholder until the platform layer lands.
+// The process layer on Win32: CreateProcessA, process handles and FormatMessageA.
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
 #include "process/platform.h"
+
 namespace platform {
-StartResult startVm(const std::string&) { return {}; }
-StartResult startMonitor(const std::string&) { return {}; }
-ProcessHandle openOwnProcess() { return {}; }
-void waitForExit(ProcessHandle) {}
-int exitCodeOf(ProcessHandle) { return 0; }
-void terminate(ProcessHandle) {}
-void startThread(void (*)(void*), void*) {}
-std::string errorText(unsigned long code, const std::string&) { return std::to_string(code); }
+
+namespace {
+
+// The structures as the 32-bit executable has always passed them to the system.
+static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68, "STARTUPINFOA must be 68 bytes");
+static_assert(sizeof(void*) != 4 || sizeof(SECURITY_ATTRIBUTES) == 12,
+              "SECURITY_ATTRIBUTES must be 12 bytes");
+
+// The rights the launcher has always asked for on its own process (PROCESS_ALL_ACCESS of
+// the systems it was first built for).
+constexpr DWORD kAllAccess = 0x1F0FFF;
+
+HANDLE toHandle(ProcessHandle process) {
+    return reinterpret_cast<HANDLE>(process.value());
+}
+
+ProcessHandle fromHandle(HANDLE handle) {
+    return ProcessHandle(reinterpret_cast<std::intptr_t>(handle));
+}
+
+// CreateProcessA may write into the command line, so it gets a copy of its own.
+std::vector<char> mutableCommandLine(const std::string& commandLine) {
+    return std::vector<char>(commandLine.c_str(), commandLine.c_str() + commandLine.size() + 1);
+}
+
+StartResult startProcess(const std::string& commandLine, SECURITY_ATTRIBUTES* processAttributes,
+                         BOOL inheritHandles, DWORD creationFlags) {
+    std::vector<char> line = mutableCommandLine(commandLine);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(STARTUPINFOA);
+    PROCESS_INFORMATION info{};
+    StartResult result;
+    if (!CreateProcessA(nullptr, line.data(), processAttributes, nullptr, inheritHandles,
+                        creationFlags, nullptr, nullptr, &startup, &info)) {
+        result.error = GetLastError();
+        return result;
+    }
+    CloseHandle(info.hThread);
+    result.started = true;
+    result.process = fromHandle(info.hProcess);
+    return result;
+}
+
+struct ThreadCall {
+    void (*function)(void*);
+    void* argument;
+};
+
+DWORD WINAPI threadTrampoline(LPVOID parameter) {
+    const std::unique_ptr<ThreadCall> call(static_cast<ThreadCall*>(parameter));
+    call->function(call->argument);
+    return 0;
+}
+
+} // namespace
+
+StartResult startVm(const std::string& commandLine) {
+    SECURITY_ATTRIBUTES attributes{};
+    attributes.nLength = sizeof(SECURITY_ATTRIBUTES);
+    attributes.lpSecurityDescriptor = nullptr;
+    attributes.bInheritHandle = TRUE;
+    StartResult result = startProcess(commandLine, &attributes, FALSE, 0);
+    if (result.started) {
+        // Wine ignores bInheritHandle above and returns a handle the monitor could not
+        // inherit; on Windows the handle is inheritable already and this changes nothing.
+        SetHandleInformation(toHandle(result.process), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    }
+    return result;
+}
+
+StartResult startMonitor(const std::string& commandLine) {
+    return startProcess(commandLine, nullptr, TRUE, DETACHED_PROCESS);
+}
+
+ProcessHandle openOwnProcess() {
+    HANDLE own = OpenProcess(kAllAccess, TRUE, GetCurrentProcessId());
+    return own != nullptr ? fromHandle(own) : ProcessHandle();
+}
+
+void waitForExit(ProcessHandle process) {
+    WaitForSingleObject(toHandle(process), INFINITE);
+}
+
+int exitCodeOf(ProcessHandle process) {
+    DWORD code = 0;
+    GetExitCodeProcess(toHandle(process), &code);
+    return static_cast<int>(code);
+}
+
+void terminate(ProcessHandle process) {
+    TerminateProcess(toHandle(process), 1);
+}
+
+void startThread(void (*function)(void*), void* argument) {
+    auto* call = new ThreadCall{function, argument};
+    HANDLE thread = CreateThread(nullptr, 0, threadTrampoline, call, 0, nullptr);
+    if (thread == nullptr) {
+        delete call;
+        return;
+    }
+    CloseHandle(thread);
+}
+
+std::string errorText(unsigned long code, const std::string& insert) {
+    DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(insert.c_str())};
+    char* buffer = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+        nullptr, code, 0, reinterpret_cast<LPSTR>(&buffer), 0,
+        reinterpret_cast<va_list*>(arguments));
+    if (length == 0) {
+        return std::to_string(code);
+    }
+    std::string text(buffer, length);
+    LocalFree(buffer);
+    return text;
+}
+
 } // namespace platform

@@ -19,7 +19,9 @@
 
 namespace {
 
-const char* setting(const char* name) { return std::getenv(name); }
+const char* setting(const char* name) {
+    return std::getenv(name);
+}
 
 void writeEntry(std::FILE* file, const std::string& text) {
     std::fprintf(file, "%zu ", text.size());

@@ -6,6 +6,7 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 #include "config/path_style.h"
 
@@ -16,6 +17,29 @@ namespace {
     throw FatalErrorCalled{message};
 }
 } // namespace
+
+// Removes the directories made by makeTempDir when the test program ends.
+class TempDirs {
+  public:
+    TempDirs() = default;
+    TempDirs(const TempDirs&) = delete;
+    TempDirs& operator=(const TempDirs&) = delete;
+    ~TempDirs() {
+        for (const std::filesystem::path& dir : dirs_) {
+            std::error_code ignored;
+            std::filesystem::remove_all(dir, ignored);
+        }
+    }
+    void add(const std::filesystem::path& dir) { dirs_.push_back(dir); }
+
+  private:
+    std::vector<std::filesystem::path> dirs_;
+};
+
+TempDirs& tempDirs() {
+    static TempDirs dirs;
+    return dirs;
+}
 
 FatalErrorTrap::FatalErrorTrap() : previous_(setFatalErrorHandler(throwFatalError)) {}
 FatalErrorTrap::~FatalErrorTrap() {
@@ -29,6 +53,7 @@ std::string makeTempDir(const std::string& label) {
         const std::filesystem::path dir =
             base / ("se_javac-" + label + "-" + std::to_string(random() % 1000000000));
         if (std::filesystem::create_directories(dir)) {
+            tempDirs().add(dir);
             return dir.string() + kHostStyle.dirSeparator;
         }
     }
