@@ -893,4 +893,54 @@ TEST(SupervisePosix, MonitorIsThisExecutableWhateverArgv0Names) {
     EXPECT_EQ(run.finish(), Outcome::exitCode(0));
 }
 
+// ---- Configuration errors end the launcher before anything starts ----
+
+struct ConfigErrorCase {
+    std::string name;
+    std::optional<std::vector<std::string>> lines; // nothing: no configuration file at all
+    std::function<std::string(const Installation&)> message;
+};
+void PrintTo(const ConfigErrorCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class ConfigurationError : public ::testing::TestWithParam<ConfigErrorCase> {};
+
+TEST_P(ConfigurationError, IsReportedOnStderrWithoutLineFeed) {
+    const ConfigErrorCase& c = GetParam();
+    Installation installation;
+    if (c.lines) {
+        installation.writeConfig(*c.lines);
+    } else {
+        fs::remove(installation.path("morle_tool.cfg"));
+    }
+    LauncherRun run(installation, Launch{{"-d", "out", "A.java"}});
+
+    EXPECT_EQ(run.finish(), Outcome::exitCode(1));
+    EXPECT_EQ(run.err(), c.message(installation));
+    EXPECT_EQ(run.out(), "");
+    EXPECT_FALSE(run.vmRan());
+    EXPECT_TRUE(processesRunningFrom(installation.dir()).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConfigurationError,
+    ::testing::Values(
+        ConfigErrorCase{"MissingFile", std::nullopt,
+                        [](const Installation& installation) {
+                            return "cannot find config file: " + installation.dir() +
+                                   "/morle_tool.cfg";
+                        }},
+        ConfigErrorCase{"NoAssignment", std::vector<std::string>{"# settings", "JDK_HOME"},
+                        [](const Installation&) {
+                            return std::string(
+                                "config file: illegal format of assignment at line: 2");
+                        }},
+        ConfigErrorCase{"UnknownName", std::vector<std::string>{"", "VERSION=1", "jdk_home=/x"},
+                        [](const Installation&) {
+                            return std::string(
+                                "config file: unknown name of variable: jdk_home at line: 3");
+                        }}),
+    caseName<ConfigErrorCase>);
+
 } // namespace
