@@ -50,8 +50,9 @@ int exitCodeOf(ProcessHandle process);
 // process that has already ended.
 void terminate(ProcessHandle process);
 
-// Runs function(argument) on a new thread that is never joined.
-void startThread(void (*function)(void*), void* argument);
+// Runs function(argument) on a new thread that is never joined; false when no thread could
+// be started.
+bool startThread(void (*function)(void*), void* argument);
 
 // The system's message for an error code, with `insert` for a %1 in it; the code in decimal
 // when the system has no message for it.

@@ -248,16 +248,18 @@ void terminate(ProcessHandle process) {
     }
 }
 
-void startThread(void (*function)(void*), void* argument) {
+bool startThread(void (*function)(void*), void* argument) {
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
     auto* start = new ThreadStart{function, argument};
     pthread_t thread;
-    if (pthread_create(&thread, &attributes, runThread, start) != 0) {
+    const bool started = pthread_create(&thread, &attributes, runThread, start) == 0;
+    if (!started) {
         delete start;
     }
     pthread_attr_destroy(&attributes);
+    return started;
 }
 
 std::string errorText(unsigned long code, const std::string& /*insert*/) {

@@ -1,6 +1,7 @@
 // The process layer on Win32: CreateProcessA, process handles and FormatMessageA.
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -28,6 +29,9 @@ ProcessHandle fromHandle(HANDLE handle) {
     return ProcessHandle(reinterpret_cast<std::intptr_t>(handle));
 }
 
+// The longest command line CreateProcessA takes: 32,767 characters with the terminating NUL.
+constexpr std::size_t kMaxCommandLine = 32767;
+
 // CreateProcessA may write into the command line, so it gets a copy of its own.
 std::vector<char> mutableCommandLine(const std::string& commandLine) {
     return std::vector<char>(commandLine.c_str(), commandLine.c_str() + commandLine.size() + 1);
@@ -35,11 +39,20 @@ std::vector<char> mutableCommandLine(const std::string& commandLine) {
 
 StartResult startProcess(const std::string& commandLine, SECURITY_ATTRIBUTES* processAttributes,
                          BOOL inheritHandles, DWORD creationFlags) {
+    StartResult result;
+    // Windows refuses a longer command line with ERROR_FILENAME_EXCED_RANGE. Wine refuses
+    // some longer ones with another error but takes the length of others modulo 65,536 and
+    // starts the program with the front part of the line only, so the limit is kept here, with
+    // Windows' error. Counted in bytes, which in a multi-byte code page can only come out
+    // higher than the system's count.
+    if (commandLine.size() + 1 > kMaxCommandLine) {
+        result.error = ERROR_FILENAME_EXCED_RANGE;
+        return result;
+    }
     std::vector<char> line = mutableCommandLine(commandLine);
     STARTUPINFOA startup{};
     startup.cb = sizeof(STARTUPINFOA);
     PROCESS_INFORMATION info{};
-    StartResult result;
     if (!CreateProcessA(nullptr, line.data(), processAttributes, nullptr, inheritHandles,
                         creationFlags, nullptr, nullptr, &startup, &info)) {
         result.error = GetLastError();
@@ -101,14 +114,15 @@ void terminate(ProcessHandle process) {
     TerminateProcess(toHandle(process), 1);
 }
 
-void startThread(void (*function)(void*), void* argument) {
+bool startThread(void (*function)(void*), void* argument) {
     auto* call = new ThreadCall{function, argument};
     HANDLE thread = CreateThread(nullptr, 0, threadTrampoline, call, 0, nullptr);
     if (thread == nullptr) {
         delete call;
-        return;
+        return false;
     }
     CloseHandle(thread);
+    return true;
 }
 
 std::string errorText(unsigned long code, const std::string& insert) {

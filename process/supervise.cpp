@@ -1,10 +1,13 @@
 #include "process/supervise.h"
 
 #include <cctype>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <mutex>
+#include <utility>
 
 namespace {
 
@@ -18,8 +21,56 @@ namespace {
     std::exit(1);
 }
 
-void watcherThread(void* watch) {
-    watchMonitor(*static_cast<const MonitorWatch*>(watch));
+// What the watcher thread needs to start the monitor and watch it, and how it tells the
+// main thread that the monitor has started.
+class Supervision {
+  public:
+    Supervision(std::string monitorCommandLine, std::string launcherName,
+                platform::ProcessHandle vm)
+        : monitorCommandLine_(std::move(monitorCommandLine)),
+          launcherName_(std::move(launcherName)), vm_(vm) {}
+
+    const std::string& monitorCommandLine() const { return monitorCommandLine_; }
+    const std::string& launcherName() const { return launcherName_; }
+    platform::ProcessHandle vm() const { return vm_; }
+
+    void markMonitorStarted() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            monitorStarted_ = true;
+        }
+        started_.notify_all();
+    }
+    void waitUntilMonitorStarted() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        started_.wait(lock, [this] { return monitorStarted_; });
+    }
+
+  private:
+    std::string monitorCommandLine_;
+    std::string launcherName_;
+    platform::ProcessHandle vm_;
+    std::mutex mutex_;
+    std::condition_variable started_;
+    bool monitorStarted_ = false;
+};
+
+// Starts the monitor; when that fails, ends the VM first and then the process, with the
+// error code of the failed start.
+platform::ProcessHandle startMonitorOrFail(const Supervision& supervision) {
+    const platform::StartResult monitor = platform::startMonitor(supervision.monitorCommandLine());
+    if (!monitor.started) {
+        platform::terminate(supervision.vm());
+        failStart("process monitor", monitor.error, supervision.launcherName());
+    }
+    return monitor.process;
+}
+
+void superviseOnThread(void* state) {
+    auto& supervision = *static_cast<Supervision*>(state);
+    const platform::ProcessHandle monitor = startMonitorOrFail(supervision);
+    supervision.markMonitorStarted();
+    watchMonitor(MonitorWatch{monitor, supervision.vm()});
 }
 
 // Handles travel as 32-bit numbers. Windows keeps handle values within 32 bits, sign-extended,
@@ -38,7 +89,8 @@ std::string monitorCommandLine(const std::string& launcherName, platform::Proces
 
 std::optional<platform::ProcessHandle> parseHandleText(std::string_view text) {
     std::size_t position = 0;
-    while (position < text.size() && std::isspace(static_cast<unsigned char>(text[position]))) {
+    while (position < text.size() &&
+           std::isspace(static_cast<unsigned char>(text[position])) != 0) {
         ++position;
     }
     bool negative = false;
@@ -75,17 +127,19 @@ int runSupervised(ArgumentList arguments, const std::string& launcherName) {
         failStart("java virtual machine", vm.error, arguments.front());
     }
     const platform::ProcessHandle launcher = platform::openOwnProcess();
-    const platform::StartResult monitor =
-        platform::startMonitor(monitorCommandLine(launcherName, launcher, vm.process));
-    if (!monitor.started) {
-        platform::terminate(vm.process);
-        failStart("process monitor", monitor.error, launcherName);
+    // Never freed: the watcher thread may use it until the process ends.
+    auto* supervision = new Supervision(monitorCommandLine(launcherName, launcher, vm.process),
+                                        launcherName, vm.process);
+    // The monitor is started on the watcher thread, so that the VM runs while it starts.
+    if (!platform::startThread(superviseOnThread, supervision)) {
+        startMonitorOrFail(*supervision);
+        platform::waitForExit(vm.process);
+        return platform::exitCodeOf(vm.process);
     }
-    // Lives until the process ends, as the watcher may run until then.
-    static MonitorWatch watch;
-    watch = MonitorWatch{monitor.process, vm.process};
-    platform::startThread(watcherThread, &watch);
     platform::waitForExit(vm.process);
+    // Ending while the monitor is still being started could leave it half started; a
+    // failed start ends the process from the watcher thread, and this wait then never ends.
+    supervision->waitUntilMonitorStarted();
     return platform::exitCodeOf(vm.process);
 }
 

@@ -13,8 +13,9 @@ struct MonitorWatch {
     platform::ProcessHandle vm;
 };
 
-// Starts the VM with the joined argument list, starts the monitor and the watcher, waits
-// for the VM and returns its exit code. A failed start ends the process with exit code 1
+// Starts the VM with the joined argument list, then the monitor and the watcher (the monitor
+// is started on the watcher thread, so the VM does not wait for it), waits for the VM and
+// returns its exit code. A failed start ends the process with exit code 1
 // after a message on standard output.
 int runSupervised(ArgumentList arguments, const std::string& launcherName);
 
