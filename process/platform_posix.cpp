@@ -21,8 +21,6 @@
 
 #include "process/split_command_line.h"
 
-extern char** environ;
-
 // The system call numbers are the same on every architecture the launcher builds for; older
 // C library headers may not name them yet.
 #ifndef SYS_pidfd_open

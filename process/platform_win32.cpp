@@ -22,7 +22,7 @@ static_assert(sizeof(void*) != 4 || sizeof(SECURITY_ATTRIBUTES) == 12,
 constexpr DWORD kAllAccess = 0x1F0FFF;
 
 HANDLE toHandle(ProcessHandle process) {
-    return reinterpret_cast<HANDLE>(process.value());
+    return reinterpret_cast<HANDLE>(process.value()); // NOLINT(performance-no-int-to-ptr)
 }
 
 ProcessHandle fromHandle(HANDLE handle) {
@@ -53,8 +53,8 @@ StartResult startProcess(const std::string& commandLine, SECURITY_ATTRIBUTES* pr
     STARTUPINFOA startup{};
     startup.cb = sizeof(STARTUPINFOA);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessA(nullptr, line.data(), processAttributes, nullptr, inheritHandles,
-                        creationFlags, nullptr, nullptr, &startup, &info)) {
+    if (CreateProcessA(nullptr, line.data(), processAttributes, nullptr, inheritHandles,
+                       creationFlags, nullptr, nullptr, &startup, &info) == FALSE) {
         result.error = GetLastError();
         return result;
     }

@@ -127,9 +127,11 @@ int runSupervised(ArgumentList arguments, const std::string& launcherName) {
         failStart("java virtual machine", vm.error, arguments.front());
     }
     const platform::ProcessHandle launcher = platform::openOwnProcess();
-    // Never freed: the watcher thread may use it until the process ends.
-    auto* supervision = new Supervision(monitorCommandLine(launcherName, launcher, vm.process),
-                                        launcherName, vm.process);
+    // Never freed, and kept reachable, as the watcher thread may use it until the process
+    // ends.
+    static Supervision* supervision = nullptr;
+    supervision = new Supervision(monitorCommandLine(launcherName, launcher, vm.process),
+                                  launcherName, vm.process);
     // The monitor is started on the watcher thread, so that the VM runs while it starts.
     if (!platform::startThread(superviseOnThread, supervision)) {
         startMonitorOrFail(*supervision);

@@ -11,6 +11,10 @@ struct HandleTextCase {
     std::optional<std::intptr_t> value;
 };
 
+void PrintTo(const HandleTextCase& c, std::ostream* out) {
+    *out << '"' << c.text << '"';
+}
+
 class HandleText : public ::testing::TestWithParam<HandleTextCase> {};
 
 TEST_P(HandleText, ReadsWholeDecimalNumbersOnly) {
