@@ -89,6 +89,32 @@ std::string testName(const std::string& title) {
     return name;
 }
 
+ManyLineConfig manyLineConfig(const std::string& first, std::size_t lineCount,
+                              const std::string& last) {
+    ManyLineConfig config;
+    config.content = first + "\n";
+    for (std::size_t line = 2; line < lineCount; ++line) {
+        const std::string number = std::to_string(line);
+        switch (line % 4) {
+        case 0:
+            config.content += "# comment " + number + "\n";
+            break;
+        case 1:
+            config.content += "\n";
+            break;
+        case 2:
+            config.content += "VERSION=v" + number + "\n";
+            break;
+        default:
+            config.build = "b" + number;
+            config.content += "  BUILD = " + config.build + "  \r\n";
+            break;
+        }
+    }
+    config.content += last + "\n";
+    return config;
+}
+
 std::string buildPath(const char* path) {
     std::string result = path;
     if (kHostStyle.dirSeparator == '\\' && !result.empty() && result.front() == '/') {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "launcher/fatal_error.h"
@@ -39,6 +40,16 @@ struct TitleName {
         return testName(info.param.title);
     }
 };
+
+// A configuration of `lineCount` lines: `first` as line 1, then comments, blank lines and
+// VERSION and BUILD assignments in turn (some with spaces around them and a CR LF end), and
+// `last` as the last line. `build` is the value of the last BUILD line.
+struct ManyLineConfig {
+    std::string content;
+    std::string build;
+};
+ManyLineConfig manyLineConfig(const std::string& first, std::size_t lineCount,
+                              const std::string& last);
 
 // A build-tree path given at compile time, in the host's own form (Z:\... under Wine).
 std::string buildPath(const char* path);

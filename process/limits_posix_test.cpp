@@ -1,0 +1,284 @@
+// End-to-end tests of the launcher at the limits on Linux: a very long name, a very long
+// PATH, very large configurations, VM arguments at and beyond what the kernel passes on,
+// and handle texts far out of range in monitor mode.
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "launcher_run_posix.h"
+#include "test_support.h"
+
+#ifndef SYS_pidfd_open
+#define SYS_pidfd_open 434
+#endif
+
+namespace {
+
+using namespace launcher_run;
+
+constexpr std::size_t kMillion = 1000000;
+constexpr std::size_t kFiftyMegabytes = std::size_t{50} * 1024 * 1024;
+constexpr const char* kThirtyDigits = "123456789012345678901234567890";
+
+// The longest single argument or environment string exec passes on, its NUL included
+// (MAX_ARG_STRLEN: 32 pages).
+std::size_t longestExecString() {
+    return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)) * 32;
+}
+
+std::string withoutTrailingSlash(const std::string& dir) {
+    return dir.substr(0, dir.size() - 1);
+}
+
+std::string vmStartFailure(int error) {
+    return "\nCannot execute java virtual machine : " + std::string(std::strerror(error)) + "\n";
+}
+
+// ---- The launcher's name and PATH ----
+
+struct LongNameCase {
+    std::string title;
+    std::string name;
+};
+void PrintTo(const LongNameCase& row, std::ostream* out) {
+    *out << row.title;
+}
+
+// A name of `length` characters made of `piece` over and over, ending in "se_javac".
+std::string longName(const std::string& piece, std::size_t length) {
+    std::string name;
+    while (name.size() + 8 < length) {
+        name += piece;
+    }
+    name.resize(length - 8);
+    return name + "se_javac";
+}
+
+class LongLauncherName : public ::testing::TestWithParam<LongNameCase> {};
+
+// The name names no file, so the launcher finds its directory as the last one on PATH; the
+// monitor is started through /proc/self/exe and gets the whole name as its argv[0].
+TEST_P(LongLauncherName, RunsNormallyAndTheMonitorGetsTheWholeName) {
+    const std::string& name = GetParam().name;
+    ASSERT_EQ(name.size(), 10000u);
+    Installation installation;
+    Launch launch{{"x"}, {{"STAND_IN_SLEEP_MS", "300"}}};
+    launch.argv0 = name;
+    launch.cwd = installation.makeSubdir("elsewhere");
+    launch.path = "/usr/bin:/bin:" + withoutTrailingSlash(installation.dir());
+    LauncherRun run(installation, launch);
+    const std::optional<ProcessRef> monitor = waitForMonitor(run.pid());
+    ASSERT_TRUE(monitor);
+    const std::vector<std::string> monitorWords = commandLineOf(monitor->pid);
+
+    EXPECT_EQ(run.finish(), Outcome::exitCode(0));
+    EXPECT_EQ(run.out(), "");
+    EXPECT_EQ(run.err(), "");
+    EXPECT_EQ(run.vmArgv(), expectedVmArgv(installation, {}, {"x"}));
+    ASSERT_EQ(monitorWords.size(), 4u);
+    EXPECT_EQ(monitorWords[0], name)
+        << "the monitor's argv[0] has " << monitorWords[0].size() << " characters";
+    EXPECT_EQ(monitorWords[1], "-monitor");
+}
+
+INSTANTIATE_TEST_SUITE_P(TenThousandCharacters, LongLauncherName,
+                         ::testing::Values(LongNameCase{"Letters", longName("n", 10000)},
+                                           LongNameCase{"WithSpaces",
+                                                        longName("a long name ", 10000)}),
+                         testing_support::TitleName());
+
+TEST(LimitsPosix, PathOf10000EntriesWithTheLauncherLast) {
+    Installation installation;
+    std::string path;
+    for (int entry = 0; entry < 9999; ++entry) {
+        path += entry % 10 == 0 ? "/usr/bin:" : "/no/" + std::to_string(entry) + ":";
+    }
+    path += withoutTrailingSlash(installation.dir());
+    ASSERT_LT(path.size() + 6, longestExecString()) << "PATH itself would not pass exec";
+    Launch launch{{"x"}};
+    launch.program = "se_javac";
+    launch.cwd = installation.makeSubdir("elsewhere");
+    launch.path = path;
+    LauncherRun run(installation, launch);
+
+    EXPECT_EQ(run.finish(), Outcome::exitCode(0));
+    EXPECT_EQ(run.out(), "");
+    EXPECT_EQ(run.err(), "");
+    EXPECT_EQ(run.vmArgv(), expectedVmArgv(installation, {}, {"x"}));
+}
+
+// ---- Large configurations ----
+
+// Every line is read, so the last VERSION and BUILD lines are the ones that count.
+TEST(LimitsPosix, ConfigurationOfAMillionLinesIsReadToTheEnd) {
+    Installation installation;
+    const testing_support::ManyLineConfig config =
+        testing_support::manyLineConfig("JDK_HOME=" + installation.jdk(), kMillion, "VERSION=last");
+    testing_support::writeFile(installation.path("morle_tool.cfg"), config.content);
+    LauncherRun run(installation, Launch{{"x"}});
+
+    EXPECT_EQ(run.finish(), Outcome::exitCode(0));
+    EXPECT_EQ(run.err(), "");
+    EXPECT_EQ(run.vmArgv(), (std::vector<std::string>{installation.java(), "-Dtovik_version=last",
+                                                      "-Dtovik_build=" + config.build, "-classpath",
+                                                      installation.jdk() + "/lib/tools.jar",
+                                                      kEntryClass, "se_javac", "x"}));
+}
+
+TEST(LimitsPosix, ErrorOnTheMillionthLineNamesItsNumber) {
+    Installation installation;
+    testing_support::writeFile(
+        installation.path("morle_tool.cfg"),
+        testing_support::manyLineConfig("JDK_HOME=" + installation.jdk(), kMillion, "JDK_HOME")
+            .content);
+    LauncherRun run(installation, Launch{{"x"}});
+
+    EXPECT_EQ(run.finish(), Outcome::exitCode(1));
+    EXPECT_EQ(run.err(), "config file: illegal format of assignment at line: 1000000");
+    EXPECT_EQ(run.out(), "");
+    EXPECT_FALSE(run.vmRan());
+}
+
+// The only assignment stands in the middle of the line, between 25 MB of spaces on either
+// side: a line cut short anywhere loses it.
+TEST(LimitsPosix, LineOf50MegabytesIsReadWhole) {
+    const std::string spaces(kFiftyMegabytes / 2, ' ');
+    Installation installation;
+    testing_support::writeFile(installation.path("morle_tool.cfg"),
+                               "JDK_HOME=" + installation.jdk() + "\n" + spaces + "VERSION=after" +
+                                   spaces + "\n");
+    LauncherRun run(installation, Launch{{"x"}});
+
+    EXPECT_EQ(run.finish(), Outcome::exitCode(0));
+    EXPECT_EQ(run.vmArgv(),
+              (std::vector<std::string>{installation.java(), "-Dtovik_version=after", "-classpath",
+                                        installation.jdk() + "/lib/tools.jar", kEntryClass,
+                                        "se_javac", "x"}));
+}
+
+// The class path becomes one VM argument, far longer than exec passes on.
+TEST(LimitsPosix, ClassPathOf50MegabytesIsReportedAsTooLongForTheVm) {
+    Installation installation;
+    testing_support::writeFile(installation.path("morle_tool.cfg"),
+                               "JDK_HOME=" + installation.jdk() +
+                                   "\nCLASSPATH=" + std::string(kFiftyMegabytes, 'c') + "\n");
+    LauncherRun run(installation, Launch{{"x"}});
+
+    EXPECT_EQ(run.finish(), Outcome::exitCode(1));
+    EXPECT_EQ(run.out(), vmStartFailure(E2BIG));
+    EXPECT_EQ(run.err(), "");
+    EXPECT_FALSE(run.vmRan());
+    EXPECT_TRUE(processesRunningFrom(installation.dir()).empty()) << "a monitor is left";
+}
+
+// ---- One VM argument at the kernel's limit ----
+
+class ClassPathArgument : public ::testing::Test {
+  protected:
+    // A class path that makes the VM's "-classpath" argument `length` characters long.
+    static std::string classPathFor(const Installation& installation, std::size_t length) {
+        const std::string tail = ":" + installation.jdk() + "/lib/tools.jar";
+        return std::string(length - tail.size(), 'c');
+    }
+};
+
+TEST_F(ClassPathArgument, OneCharacterBelowTheLimitReachesTheVmWhole) {
+    Installation installation;
+    const std::string classPath = classPathFor(installation, longestExecString() - 1);
+    installation.writeConfig({"JDK_HOME=" + installation.jdk(), "CLASSPATH=" + classPath});
+    LauncherRun run(installation, Launch{{"x"}});
+
+    EXPECT_EQ(run.finish(), Outcome::exitCode(0));
+    EXPECT_EQ(run.vmArgv(),
+              (std::vector<std::string>{installation.java(), "-classpath",
+                                        classPath + ":" + installation.jdk() + "/lib/tools.jar",
+                                        kEntryClass, "se_javac", "x"}));
+}
+
+TEST_F(ClassPathArgument, AtTheLimitIsReportedAsTooLong) {
+    Installation installation;
+    installation.writeConfig({"JDK_HOME=" + installation.jdk(),
+                              "CLASSPATH=" + classPathFor(installation, longestExecString())});
+    LauncherRun run(installation, Launch{{"x"}});
+
+    EXPECT_EQ(run.finish(), Outcome::exitCode(1));
+    EXPECT_EQ(run.out(), vmStartFailure(E2BIG));
+    EXPECT_EQ(run.err(), "");
+    EXPECT_FALSE(run.vmRan());
+}
+
+// ---- Monitor mode with a handle text out of range ----
+
+// A child of the test that sleeps until it is killed, and a pidfd for it: what a monitor
+// that misread its handle texts could end or wait for.
+class Bystander {
+  public:
+    Bystander() : pid_(fork()) {
+        if (pid_ == 0) {
+            for (;;) {
+                pause();
+            }
+        }
+        if (pid_ > 0) {
+            pidfd_ = highDescriptor(static_cast<int>(syscall(SYS_pidfd_open, pid_, 0)));
+        }
+    }
+    ~Bystander() {
+        if (pidfd_ >= 0) {
+            close(pidfd_);
+        }
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    Bystander(const Bystander&) = delete;
+    Bystander& operator=(const Bystander&) = delete;
+
+    int pidfd() const { return pidfd_; }
+    bool running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+
+  private:
+    pid_t pid_;
+    int pidfd_ = -1;
+};
+
+// Starts the launcher in monitor mode with descriptor 5 a pidfd for a sleeping bystander.
+// The monitor must end at once and leave the bystander alone: neither wait for it nor kill it.
+void expectMonitorEndsAtOnceAndEndsNothing(const std::string& launcherHandle,
+                                           const std::string& vmHandle) {
+    Installation installation;
+    const Bystander bystander;
+    ASSERT_GE(bystander.pidfd(), 0);
+    ASSERT_TRUE(bystander.running());
+    Launch launch{{"-monitor", launcherHandle, vmHandle}};
+    launch.passedDescriptors[5] = bystander.pidfd();
+    LauncherRun run(installation, launch);
+
+    EXPECT_EQ(run.finish(2s), Outcome::exitCode(0));
+    EXPECT_EQ(run.out(), "");
+    EXPECT_EQ(run.err(), "");
+    EXPECT_FALSE(run.vmRan());
+    EXPECT_TRUE(bystander.running()) << "the monitor ended the process on descriptor 5";
+}
+
+TEST(LimitsPosix, MonitorWithA30DigitLauncherHandleEndsAtOnce) {
+    expectMonitorEndsAtOnceAndEndsNothing(kThirtyDigits, "5");
+}
+
+TEST(LimitsPosix, MonitorWithA30DigitVmHandleEndsAtOnce) {
+    expectMonitorEndsAtOnceAndEndsNothing("5", kThirtyDigits);
+}
+
+} // namespace

@@ -1,0 +1,326 @@
+// End-to-end tests of the launcher at the limits on Windows: a very long name, a very long
+// PATH, very large configurations, VM command lines at and beyond what CreateProcessA takes,
+// and handle texts far out of range in monitor mode.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "javacmd/quoting.h"
+#include "launcher_run_win32.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace launcher_run;
+
+constexpr std::size_t kMillion = 1000000;
+constexpr std::size_t kFiftyMegabytes = std::size_t{50} * 1024 * 1024;
+constexpr const char* kThirtyDigits = "123456789012345678901234567890";
+// The longest command line CreateProcessA takes, in characters without the terminating NUL.
+constexpr std::size_t kLongestCommandLine = 32766;
+// How long a VM sleeps that the launcher has to end.
+constexpr int kLongSleepMs = 60000;
+
+// The system's message for an error code, as the launcher gets it.
+std::string systemText(DWORD code) {
+    char* buffer = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+    if (length == 0) {
+        return std::to_string(code);
+    }
+    std::string text(buffer, length);
+    LocalFree(buffer);
+    return text;
+}
+
+// A start failure as it reaches the launcher's standard output file.
+std::string startFailure(const std::string& what, DWORD code) {
+    return asWritten("\nCannot execute " + what + " : " + systemText(code));
+}
+
+std::string withoutTrailingBackslash(const std::string& dir) {
+    return dir.substr(0, dir.size() - 1);
+}
+
+// The VM's command line for an installation whose configuration sets JDK_HOME and, when it
+// is not empty, CLASSPATH.
+std::string vmCommandLine(const Installation& installation, const std::string& classPath,
+                          const std::vector<std::string>& arguments) {
+    std::string line = "\"" + installation.jdk + "\\bin\\java\" -classpath \"" +
+                       (classPath.empty() ? "" : classPath + ";") + installation.jdk +
+                       "\\lib\\tools.jar\" " + kEntryClass + " se_javac";
+    for (const std::string& argument : arguments) {
+        line += " " + quoteArgument(argument);
+    }
+    return line;
+}
+
+class LimitsWin32 : public LauncherTest {
+  protected:
+    // Puts the installation's directory last on PATH.
+    void putLastOnPath(const Installation& installation) {
+        const std::optional<std::string> previous = ScopedEnvironment::get("PATH");
+        environment_.set("PATH", (previous ? *previous + ";" : std::string()) +
+                                     withoutTrailingBackslash(installation.dir));
+    }
+};
+
+// ---------------------------------------------------------------------------------------
+// The launcher's name and PATH
+
+struct LongNameCase {
+    std::string title;
+    std::string firstWord; // as it stands on the command line
+};
+void PrintTo(const LongNameCase& row, std::ostream* out) {
+    *out << row.title;
+}
+
+class LongLauncherName : public LimitsWin32, public ::testing::WithParamInterface<LongNameCase> {};
+
+// se_javac.exe started as itself, with a first word of 10,000 characters that names no file:
+// the launcher finds its directory as the last one on PATH and starts the VM, but no program
+// can be started by a name that long, so the monitor's start fails (Wine: "file not found")
+// and the launcher ends the VM.
+TEST_P(LongLauncherName, MonitorStartFailsCleanlyAndEndsTheVm) {
+    const Installation installation = installLauncher("long-name", kPlainConfig);
+    putLastOnPath(installation);
+    steerVm(installation, {0, kLongSleepMs, "", ""});
+    Launch launch(GetParam().firstWord + " -d out", installation.dir, tempDir("elsewhere"),
+                  installation.launcher);
+
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 1u);
+    EXPECT_EQ(launch.output(), startFailure("process monitor", ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(launch.errors(), "");
+    EXPECT_TRUE(launch.allEndWithin(kQuickLimitMs)) << "the VM was not ended";
+    EXPECT_EQ(launch.accounting().TotalProcesses, 2u) << "the launcher and the VM, no monitor";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TenThousandCharacters, LongLauncherName,
+    ::testing::Values(LongNameCase{"Letters", std::string(9992, 'n') + "se_javac"},
+                      LongNameCase{"WithSpaces", "\"" + std::string(4000, 'a') + " " +
+                                                     std::string(5991, 'b') + "se_javac\""}),
+    testing_support::TitleName());
+
+TEST_F(LimitsWin32, PathOf10000EntriesWithTheLauncherLast) {
+    const Installation installation = installLauncher("long-path", kPlainConfig);
+    std::string path;
+    for (int entry = 0; entry < 9999; ++entry) {
+        path += "q;";
+    }
+    path += withoutTrailingBackslash(installation.dir);
+    ASSERT_LT(path.size(), 32767u) << "longer than an environment variable may be";
+    environment_.set("PATH", path);
+    steerVm(installation, {});
+    Launch launch("se_javac -d out", installation.dir, tempDir("elsewhere"), installation.launcher);
+
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u);
+    EXPECT_EQ(launch.output(), "");
+    EXPECT_EQ(launch.errors(), "");
+    const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
+    ASSERT_TRUE(record.has_value()) << "the VM did not run";
+    EXPECT_EQ(record->argv, plainVmArgv(installation, {"-d", "out"}));
+    EXPECT_EQ(launch.accounting().TotalProcesses, 3u) << "launcher, VM and monitor";
+}
+
+// ---------------------------------------------------------------------------------------
+// Large configurations
+
+// Every line is read, so the last VERSION and BUILD lines are the ones that count.
+TEST_F(LimitsWin32, ConfigurationOfAMillionLinesIsReadToTheEnd) {
+    const Installation installation = installLauncher("million", kPlainConfig);
+    const testing_support::ManyLineConfig config =
+        testing_support::manyLineConfig("JDK_HOME=" + installation.jdk, kMillion, "VERSION=last");
+    testing_support::writeFile(installation.dir + "morle_tool.cfg", config.content);
+    steerVm(installation, {});
+    Launch launch(commandLine(installation.launcher, {"-d", "out"}), installation.dir);
+
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u);
+    EXPECT_EQ(launch.errors(), "");
+    const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
+    ASSERT_TRUE(record.has_value()) << "the VM did not run";
+    EXPECT_EQ(record->argv,
+              (std::vector<std::string>{installation.jdk + "\\bin\\java", "-Dtovik_version=last",
+                                        "-Dtovik_build=" + config.build, "-classpath",
+                                        installation.jdk + "\\lib\\tools.jar", kEntryClass,
+                                        "se_javac", "-d", "out"}));
+}
+
+TEST_F(LimitsWin32, ErrorOnTheMillionthLineNamesItsNumber) {
+    const Installation installation = installLauncher("million-error", kPlainConfig);
+    testing_support::writeFile(
+        installation.dir + "morle_tool.cfg",
+        testing_support::manyLineConfig("JDK_HOME=" + installation.jdk, kMillion, "JDK_HOME")
+            .content);
+    steerVm(installation, {});
+    Launch launch(commandLine(installation.launcher, {"-d", "out"}), installation.dir);
+
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 1u);
+    EXPECT_EQ(launch.errors(), "config file: illegal format of assignment at line: 1000000");
+    EXPECT_EQ(launch.output(), "");
+    EXPECT_EQ(launch.accounting().TotalProcesses, 1u);
+}
+
+// The only assignment stands in the middle of the line, between 25 MB of spaces on either
+// side: a line cut short anywhere loses it.
+TEST_F(LimitsWin32, LineOf50MegabytesIsReadWhole) {
+    const std::string spaces(kFiftyMegabytes / 2, ' ');
+    const Installation installation = installLauncher("long-line", kPlainConfig);
+    testing_support::writeFile(installation.dir + "morle_tool.cfg",
+                               "JDK_HOME=" + installation.jdk + "\n" + spaces + "VERSION=after" +
+                                   spaces + "\n");
+    steerVm(installation, {});
+    Launch launch(commandLine(installation.launcher, {"-d", "out"}), installation.dir);
+
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u);
+    const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
+    ASSERT_TRUE(record.has_value()) << "the VM did not run";
+    EXPECT_EQ(record->argv,
+              (std::vector<std::string>{installation.jdk + "\\bin\\java", "-Dtovik_version=after",
+                                        "-classpath", installation.jdk + "\\lib\\tools.jar",
+                                        kEntryClass, "se_javac", "-d", "out"}));
+}
+
+// ---------------------------------------------------------------------------------------
+// The VM's command line at CreateProcessA's limit
+
+// The tool arguments that, quoted, take `room` characters on the VM's command line.
+std::vector<std::string> argumentsTaking(std::size_t room) {
+    constexpr std::size_t kPiece = 1000;
+    std::vector<std::string> arguments;
+    while (room >= 2 * (kPiece + 3)) {
+        arguments.emplace_back(kPiece, 'x');
+        room -= kPiece + 3; // a space and two quotes
+    }
+    arguments.emplace_back(room - 3, 'x');
+    return arguments;
+}
+
+// Arguments that make the VM's command line `length` characters long, while the launcher's
+// own stays shorter and can be started.
+std::vector<std::string> argumentsForVmCommandLine(const Installation& installation,
+                                                   std::size_t length) {
+    const std::vector<std::string> arguments =
+        argumentsTaking(length - vmCommandLine(installation, "", {}).size());
+    EXPECT_EQ(vmCommandLine(installation, "", arguments).size(), length);
+    EXPECT_LE(commandLine(installation.launcher, arguments).size(), kLongestCommandLine);
+    return arguments;
+}
+
+TEST_F(LimitsWin32, VmCommandLineOfTheLongestLengthReachesTheVmWhole) {
+    const Installation installation = installLauncher("longest", kPlainConfig);
+    const std::vector<std::string> arguments =
+        argumentsForVmCommandLine(installation, kLongestCommandLine);
+    steerVm(installation, {});
+    Launch launch(commandLine(installation.launcher, arguments), installation.dir);
+
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u);
+    const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
+    ASSERT_TRUE(record.has_value()) << "the VM did not run";
+    EXPECT_EQ(record->commandLine, vmCommandLine(installation, "", arguments));
+}
+
+// One character more: Windows would refuse it, and Wine too, with another error. The
+// launcher reports Windows' error and starts nothing.
+TEST_F(LimitsWin32, VmCommandLineOneCharacterTooLongIsRefused) {
+    const Installation installation = installLauncher("too-long", kPlainConfig);
+    const std::vector<std::string> arguments =
+        argumentsForVmCommandLine(installation, kLongestCommandLine + 1);
+    steerVm(installation, {});
+    Launch launch(commandLine(installation.launcher, arguments), installation.dir);
+
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 1u);
+    EXPECT_EQ(launch.output(), startFailure("java virtual machine", ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_EQ(launch.errors(), "");
+    EXPECT_EQ(launch.accounting().TotalProcesses, 1u) << "something was started";
+}
+
+// Longer command lines through the class path. From 65,536 characters on, Wine takes the
+// length modulo 65,536 and would start the VM with the front part of its command line only
+// (70,000 characters: 4,464 of them).
+class LongClassPath : public LimitsWin32, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(LongClassPath, VmCommandLineIsRefusedAsTooLong) {
+    const Installation installation = installLauncher("long-class-path", kPlainConfig);
+    const std::size_t length = GetParam();
+    const std::string classPath(length - vmCommandLine(installation, "", {"-d", "out"}).size() - 1,
+                                'c');
+    ASSERT_EQ(vmCommandLine(installation, classPath, {"-d", "out"}).size(), length);
+    testing_support::writeFile(installation.dir + "morle_tool.cfg",
+                               "JDK_HOME=" + installation.jdk + "\nCLASSPATH=" + classPath + "\n");
+    steerVm(installation, {});
+    Launch launch(commandLine(installation.launcher, {"-d", "out"}), installation.dir);
+
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 1u);
+    EXPECT_EQ(launch.output(), startFailure("java virtual machine", ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_EQ(launch.errors(), "");
+    EXPECT_EQ(launch.accounting().TotalProcesses, 1u) << "something was started";
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, LongClassPath,
+                         ::testing::Values(std::size_t{32767}, std::size_t{65535},
+                                           std::size_t{65536}, std::size_t{70000},
+                                           std::size_t{65536 + 32766}, kFiftyMegabytes + 100),
+                         [](const ::testing::TestParamInfo<std::size_t>& info) {
+                             return "Characters" + std::to_string(info.param);
+                         });
+
+// ---------------------------------------------------------------------------------------
+// Monitor mode with a handle text out of range
+
+struct HandleTextCase {
+    std::string title;
+    std::string launcherHandle; // "<bystander>" stands for a handle of a sleeping process
+    std::string vmHandle;
+};
+void PrintTo(const HandleTextCase& row, std::ostream* out) {
+    *out << row.title;
+}
+
+class ThirtyDigitHandle : public LimitsWin32,
+                          public ::testing::WithParamInterface<HandleTextCase> {};
+
+// The monitor inherits a handle for a sleeping bystander. Whichever handle text has 30
+// digits, the monitor ends at once and leaves the bystander alone: it neither waits for it
+// nor ends it.
+TEST_P(ThirtyDigitHandle, MonitorEndsAtOnceAndEndsNothing) {
+    const HandleTextCase& c = GetParam();
+    const Installation installation = installLauncher("monitor", kPlainConfig);
+    steerVm(installation, {0, kLongSleepMs, "", ""});
+    const Launch bystander(quoteArgument(installation.jdk + "\\bin\\java.exe"),
+                           tempDir("bystander"));
+    HANDLE inheritable = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), bystander.process(), GetCurrentProcess(),
+                                &inheritable, 0, TRUE, DUPLICATE_SAME_ACCESS));
+    const UniqueHandle inherited(inheritable);
+    const std::string handleText = std::to_string(reinterpret_cast<std::intptr_t>(inheritable));
+    Launch launch(commandLine(installation.launcher,
+                              {"-monitor", replaceAll(c.launcherHandle, "<bystander>", handleText),
+                               replaceAll(c.vmHandle, "<bystander>", handleText)}),
+                  installation.dir);
+
+    EXPECT_EQ(launch.waitForExit(kQuickLimitMs), 0u);
+    EXPECT_EQ(launch.output(), "");
+    EXPECT_EQ(launch.errors(), "");
+    EXPECT_EQ(launch.accounting().TotalProcesses, 1u);
+    EXPECT_EQ(bystander.waitForExit(0), std::nullopt) << "the monitor ended the bystander";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ThirtyDigitHandle,
+    ::testing::Values(HandleTextCase{"Small number", kThirtyDigits, "5"},
+                      HandleTextCase{"Launcher handle", kThirtyDigits, "<bystander>"},
+                      HandleTextCase{"VM handle", "<bystander>", kThirtyDigits}),
+    testing_support::TitleName());
+
+} // namespace

@@ -1,0 +1,131 @@
+// Stress test of supervision on Linux: many launcher runs in a row, each ended in one of
+// several ways at a random moment (see stress_support.h), and after each one nothing of it
+// may be left running.
+#include <signal.h>
+#include <sys/types.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "launcher_run_posix.h"
+#include "stress_support.h"
+
+namespace {
+
+using namespace launcher_run;
+using stress::Ending;
+using stress::Plan;
+
+constexpr Ending kEndings[] = {Ending::Normal, Ending::VmEnded, Ending::LauncherEnded,
+                               Ending::MonitorEnded, Ending::Interrupted};
+
+// 200 runs, ended within 30 ms, take about 5 s.
+constexpr stress::Settings kSettings{200, 30, 255};
+
+void sleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// Ends the process unless it has ended already (or its id now names another process).
+void killIfRunning(const ProcessRef& process, int signal) {
+    if (isRunning(process)) {
+        kill(process.pid, signal);
+    }
+}
+
+// True when nothing runs from the installation any more within the limit; otherwise a
+// failure that lists what is left, which is then ended so that later runs start clean.
+bool nothingLeftWithin(const Installation& installation, Millis limit) {
+    if (waitUntil([&] { return processesRunningFrom(installation.dir()).empty(); }, limit)) {
+        return true;
+    }
+    for (const ProcessRef& process : processesRunningFrom(installation.dir())) {
+        std::string words;
+        for (const std::string& word : commandLineOf(process.pid)) {
+            words += " " + word.substr(0, 100);
+        }
+        ADD_FAILURE() << "left running after " << limit.count() << " ms: pid " << process.pid
+                      << words;
+        kill(process.pid, SIGKILL);
+    }
+    return false;
+}
+
+// Runs the launcher once, ends the run as planned and checks how everything ended.
+void runOnce(const Installation& installation, const Plan& plan, int run) {
+    const std::string out = stress::outputBlock(run, "stdout");
+    const std::string err = stress::outputBlock(run, "stderr");
+    Launch launch{{"-d", "out", "A" + std::to_string(run) + ".java"},
+                  {{"STAND_IN_STDOUT", out}, {"STAND_IN_STDERR", err}}};
+    if (plan.ending == Ending::Normal) {
+        launch.env.push_back({"STAND_IN_EXIT", std::to_string(plan.exitCode)});
+        launch.env.push_back({"STAND_IN_SLEEP_MS", std::to_string(plan.momentMs)});
+    } else {
+        launch.env.push_back({"STAND_IN_SLEEP_MS", kLongSleepMs});
+    }
+    launch.ownProcessGroup = plan.ending == Ending::Interrupted;
+    LauncherRun launcher(installation, launch);
+
+    // An interrupt reaches the VM in the launcher's process group too, so it may come at any
+    // time. Otherwise the moment is drawn from the time the VM and the monitor both run: the
+    // launcher has nobody to end the VM for it before the monitor is there.
+    std::optional<ProcessRef> vm;
+    std::optional<ProcessRef> monitor;
+    if (plan.ending != Ending::Normal && plan.ending != Ending::Interrupted) {
+        vm = launcher.waitForVm();
+        monitor = waitForMonitor(launcher.pid());
+        ASSERT_TRUE(vm.has_value()) << "the VM did not start";
+        ASSERT_TRUE(monitor.has_value()) << "the monitor did not start";
+    }
+    sleepMs(plan.momentMs);
+
+    switch (plan.ending) {
+    case Ending::Normal:
+        EXPECT_EQ(launcher.finish(), Outcome::exitCode(plan.exitCode));
+        EXPECT_EQ(launcher.out(), out);
+        EXPECT_EQ(launcher.err(), err);
+        break;
+    case Ending::VmEnded:
+        killIfRunning(*vm, SIGKILL);
+        EXPECT_EQ(launcher.finish(), Outcome::exitCode(128 + SIGKILL));
+        break;
+    case Ending::LauncherEnded:
+        kill(launcher.pid(), SIGKILL);
+        EXPECT_EQ(launcher.finish(), Outcome::signal(SIGKILL));
+        EXPECT_TRUE(endsWithin(*vm, kEndLimit)) << "the VM outlived the launcher";
+        break;
+    case Ending::MonitorEnded:
+        killIfRunning(*monitor, SIGKILL);
+        EXPECT_EQ(launcher.finish(kEndLimit + kEndLimit), Outcome::exitCode(128 + SIGKILL));
+        break;
+    case Ending::Interrupted:
+        kill(-launcher.pid(), SIGINT);
+        EXPECT_EQ(launcher.finish(), Outcome::signal(SIGINT));
+        break;
+    }
+    if (plan.ending != Ending::Normal) {
+        // Whatever the VM wrote before it was ended, the launcher added nothing of its own.
+        EXPECT_EQ(out.rfind(launcher.out(), 0), 0u) << "stdout: " << launcher.out();
+        EXPECT_EQ(err.rfind(launcher.err(), 0), 0u) << "stderr: " << launcher.err();
+    }
+    if (monitor) {
+        EXPECT_TRUE(endsWithin(*monitor, kEndLimit)) << "the monitor outlived the launcher";
+    }
+    // The launcher has been reaped: whatever still runs from the installation is a VM or a
+    // monitor of this run.
+    EXPECT_TRUE(nothingLeftWithin(installation, kEndLimit));
+}
+
+TEST(StressPosix, EveryRunEndsCompletelyHoweverItIsEnded) {
+    Installation installation("stress");
+    stress::runAll(kEndings, kSettings,
+                   [&](const Plan& plan, int run) { runOnce(installation, plan, run); });
+    EXPECT_TRUE(processesRunningFrom(installation.dir()).empty());
+}
+
+} // namespace

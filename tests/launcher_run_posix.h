@@ -1,0 +1,196 @@
+#pragma once
+
+// What the end-to-end tests on Linux share: the built launcher installed with its
+// configuration in a fresh directory, run as a real process with the stand-in VM as
+// <JDK_HOME>/bin/java, and a look at the processes it starts through /proc. Every wait has a
+// time limit, and every process a test starts is ended when the test ends.
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace launcher_run {
+
+using namespace std::chrono_literals;
+using Millis = std::chrono::milliseconds;
+
+// How long a launcher may take for a run whose VM does not sleep.
+constexpr Millis kRunLimit = 10s;
+// How long the VM and the monitor may outlive the process whose end should end them.
+constexpr Millis kEndLimit = 1s;
+// How long the launcher may take to start the VM and the monitor.
+constexpr Millis kStartLimit = 5s;
+// How long the stand-in sleeps when a test ends it from outside.
+constexpr const char* kLongSleepMs = "30000";
+
+constexpr const char* kEntryClass = "fenmoor.zandrel.se.java.toJava.Main";
+
+// Calls `condition` every few milliseconds until it holds or `limit` has passed.
+bool waitUntil(const std::function<bool()>& condition, Millis limit);
+
+// ---- Looking at processes through /proc ----
+
+std::string readWhole(const std::string& path);
+std::string procPath(pid_t pid, const std::string& entry);
+
+struct ProcessStat {
+    char state = '?';
+    pid_t parent = 0;
+    pid_t session = 0;
+    unsigned long long startTime = 0;
+};
+
+std::optional<ProcessStat> statOf(pid_t pid);
+
+// A process named by its id and its start time, so that a reused id does not count.
+struct ProcessRef {
+    pid_t pid = 0;
+    unsigned long long startTime = 0;
+};
+
+std::optional<ProcessRef> refOf(pid_t pid);
+
+// Running, not a zombie: an orphan that has ended may stay a zombie where nobody reaps it.
+bool isRunning(const ProcessRef& process);
+bool endsWithin(const ProcessRef& process, Millis limit);
+
+std::vector<std::string> commandLineOf(pid_t pid);
+std::string linkTarget(const std::string& path);
+std::vector<pid_t> allProcessIds();
+
+// The live processes whose executable lies under `directory` (zombies have none).
+std::vector<ProcessRef> processesRunningFrom(const std::string& directory);
+
+// The monitor of a launcher: its child running as "<name> -monitor <handle> <handle>".
+std::optional<ProcessRef> monitorOf(pid_t launcher);
+std::optional<ProcessRef> waitForMonitor(pid_t launcher);
+
+bool isPidfdLink(const std::string& target);
+// The process a pidfd held by `holder` names, from the descriptor's "Pid:" line.
+pid_t pidNamedBy(pid_t holder, const std::string& fd);
+// Descriptor number -> what it refers to, for a running process.
+std::map<int, std::string> descriptorsOf(pid_t pid);
+
+// ---- The installation and the launcher run ----
+
+// The entries of a stand-in record, "<byte count> <bytes>\n" each: the raw command line,
+// then argv[0], argv[1], ...
+std::vector<std::string> parseRecord(const std::string& text);
+
+// A launcher installed in a fresh temporary directory: se_javac, morle_tool.cfg and
+// jdk/bin/java (the stand-in VM). Ends every process still running from the directory, then
+// removes it.
+class Installation {
+  public:
+    explicit Installation(const std::string& label = "e2e");
+    ~Installation();
+    Installation(const Installation&) = delete;
+    Installation& operator=(const Installation&) = delete;
+
+    // The directory, ending in '/'.
+    const std::string& dir() const { return dir_; }
+    std::string path(const std::string& name) const { return dir_ + name; }
+    std::string launcher() const { return path("se_javac"); }
+    std::string jdk() const { return path("jdk"); }
+    std::string java() const { return jdk() + "/bin/java"; }
+
+    void writeConfig(const std::vector<std::string>& lines) const { writeConfigInto(dir_, lines); }
+    static void writeConfigInto(const std::string& directory,
+                                const std::vector<std::string>& lines);
+    // A new, empty directory inside the installation, ending in '/'.
+    std::string makeSubdir(const std::string& name) const;
+
+  private:
+    std::string dir_;
+};
+
+// How a process ended: its exit code, or the signal that killed it.
+struct Outcome {
+    bool exited = false;
+    int value = 0;
+    static Outcome exitCode(int code) { return {true, code}; }
+    static Outcome signal(int number) { return {false, number}; }
+    bool operator==(const Outcome& other) const {
+        return exited == other.exited && value == other.value;
+    }
+};
+
+void PrintTo(const Outcome& outcome, std::ostream* out);
+
+enum class Input { DevNull, OpenPipe, Closed };
+
+// How the test starts the launcher.
+struct Launch {
+    using Variables = std::vector<std::pair<std::string, std::string>>;
+    explicit Launch(std::vector<std::string> arguments, Variables variables = {})
+        : args(std::move(arguments)), env(std::move(variables)) {}
+
+    std::vector<std::string> args; // after argv[0]
+    Variables env;                 // on top of the test's own
+    std::string program; // what is executed, searched on PATH without '/'; empty: the launcher
+    std::string argv0;   // empty: the program
+    std::string cwd;     // empty: the test's own
+    std::optional<std::string> path; // PATH for the launcher; nothing: the test's own
+    Input input = Input::DevNull;
+    std::vector<int> closedStreams; // standard descriptors closed in the launcher
+    // Descriptors of the test the launcher inherits: its number there -> the test's descriptor.
+    std::map<int, int> passedDescriptors;
+    bool ownProcessGroup = false;
+    bool ignoreChildSignal = false;
+};
+
+// A descriptor numbered 10 or higher with close-on-exec, out of the way of 0 to 2.
+int highDescriptor(int fd);
+
+// The launcher as a child of the test, with standard output and error in files of the
+// installation. The stand-in records its argv and process id in the installation too.
+// Ends and reaps the launcher (its process group too, when it has one) if the test did not.
+class LauncherRun {
+  public:
+    LauncherRun(const Installation& installation, const Launch& launch);
+    ~LauncherRun();
+    LauncherRun(const LauncherRun&) = delete;
+    LauncherRun& operator=(const LauncherRun&) = delete;
+
+    pid_t pid() const { return pid_; }
+
+    // The launcher's end within `limit`, reaped; nothing while it still runs.
+    std::optional<Outcome> waitFor(Millis limit);
+    // The launcher's end; a failure of the test when it takes longer than `limit`.
+    Outcome finish(Millis limit = kRunLimit);
+
+    std::string out() const { return readWhole(outFile()); }
+    std::string err() const { return readWhole(errFile()); }
+    bool vmRan() const;
+    // The VM's argv as the stand-in recorded it.
+    std::vector<std::string> vmArgv() const;
+    // The running VM, once it has written its process id.
+    std::optional<ProcessRef> waitForVm() const;
+
+  private:
+    std::string outFile() const { return installation_.path("stdout.txt"); }
+    std::string errFile() const { return installation_.path("stderr.txt"); }
+    std::string recordFile() const { return installation_.path("record.txt"); }
+    std::string pidFile() const { return installation_.path("vm.pid"); }
+
+    std::vector<std::string> environmentFor(const Launch& launch) const;
+
+    const Installation& installation_;
+    bool ownGroup_;
+    pid_t pid_ = -1;
+    int pipeWriteEnd_ = -1;
+    std::optional<Outcome> outcome_;
+};
+
+// The argv the VM gets from a launcher configured with JDK_HOME only.
+std::vector<std::string> expectedVmArgv(const Installation& installation,
+                                        const std::vector<std::string>& vmOptions,
+                                        const std::vector<std::string>& toolArgs);
+
+} // namespace launcher_run

@@ -1,0 +1,336 @@
+#include "launcher_run_win32.h"
+
+// After windows.h, which it needs.
+#include <tlhelp32.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "javacmd/quoting.h"
+#include "test_support.h"
+
+namespace launcher_run {
+
+using testing_support::buildPath;
+using testing_support::makeTempDir;
+using testing_support::readFile;
+using testing_support::writeFile;
+
+namespace {
+
+HANDLE createOutputFile(const std::string& path, SECURITY_ATTRIBUTES& inheritable) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        throw std::runtime_error(lastErrorText("CreateFileA " + path));
+    }
+    return file;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+// Handles and processes
+
+std::string lastErrorText(const std::string& what) {
+    return what + " failed with error " + std::to_string(GetLastError());
+}
+
+std::optional<DWORD> waitForExit(HANDLE process, DWORD limitMs) {
+    if (WaitForSingleObject(process, limitMs) != WAIT_OBJECT_0) {
+        return std::nullopt;
+    }
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process, &code)) {
+        throw std::runtime_error(lastErrorText("GetExitCodeProcess"));
+    }
+    return code;
+}
+
+UniqueHandle openProcess(DWORD pid) {
+    UniqueHandle process(OpenProcess(
+        SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, pid));
+    if (!process) {
+        throw std::runtime_error(lastErrorText("OpenProcess " + std::to_string(pid)));
+    }
+    return process;
+}
+
+std::optional<DWORD> findChildProcess(DWORD parentPid, const std::string& exeName) {
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) {
+        throw std::runtime_error(lastErrorText("CreateToolhelp32Snapshot"));
+    }
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL found = Process32First(snapshot.get(), &entry); found;
+         found = Process32Next(snapshot.get(), &entry)) {
+        if (entry.th32ParentProcessID == parentPid &&
+            lstrcmpiA(entry.szExeFile, exeName.c_str()) == 0) {
+            return entry.th32ProcessID;
+        }
+    }
+    return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------------------
+// Environment of the processes the tests start
+
+ScopedEnvironment::~ScopedEnvironment() {
+    for (const auto& [name, value] : saved_) {
+        SetEnvironmentVariableA(name.c_str(), value ? value->c_str() : nullptr);
+    }
+}
+
+void ScopedEnvironment::set(const std::string& name, const std::string& value) {
+    if (saved_.count(name) == 0) {
+        saved_[name] = get(name);
+    }
+    if (!SetEnvironmentVariableA(name.c_str(), value.c_str())) {
+        throw std::runtime_error(lastErrorText("SetEnvironmentVariableA " + name));
+    }
+}
+
+std::optional<std::string> ScopedEnvironment::get(const std::string& name) {
+    const DWORD size = GetEnvironmentVariableA(name.c_str(), nullptr, 0);
+    if (size == 0) {
+        return std::nullopt;
+    }
+    std::string value(size, '\0');
+    value.resize(GetEnvironmentVariableA(name.c_str(), value.data(), size));
+    return value;
+}
+
+// ---------------------------------------------------------------------------------------
+// Installation
+
+void copyFile(const std::string& from, const std::string& to) {
+    if (!CopyFileA(from.c_str(), to.c_str(), FALSE)) {
+        throw std::runtime_error(lastErrorText("CopyFileA " + from + " -> " + to));
+    }
+}
+
+void makeDir(const std::string& path) {
+    if (!CreateDirectoryA(path.c_str(), nullptr)) {
+        throw std::runtime_error(lastErrorText("CreateDirectoryA " + path));
+    }
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+std::string asWritten(const std::string& text) {
+    return replaceAll(text, "\n", "\r\n");
+}
+
+Installation install(const std::string& label, const std::string& config,
+                     const std::string& subdir) {
+    Installation installation;
+    installation.base = makeTempDir(label);
+    installation.dir = installation.base;
+    if (!subdir.empty()) {
+        installation.dir += subdir;
+        makeDir(installation.dir);
+        installation.dir += '\\';
+    }
+    installation.launcher = installation.dir + "se_javac.exe";
+    installation.jdk = installation.dir + "jdk";
+    copyFile(buildPath(SE_LAUNCHER_PATH), installation.launcher);
+    makeDir(installation.jdk);
+    makeDir(installation.jdk + "\\bin");
+    copyFile(buildPath(SE_STAND_IN_VM_PATH), installation.jdk + "\\bin\\java.exe");
+    writeFile(installation.dir + "morle_tool.cfg", installation.expand(config));
+    return installation;
+}
+
+// ---------------------------------------------------------------------------------------
+// The stand-in VM's record
+
+std::optional<VmRecord> readVmRecord(const std::string& path) {
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        return std::nullopt;
+    }
+    const std::string content = readFile(path);
+    std::vector<std::string> entries;
+    std::size_t position = 0;
+    while (position < content.size()) {
+        const std::size_t space = content.find(' ', position);
+        if (space == std::string::npos) {
+            throw std::runtime_error("malformed record " + path);
+        }
+        const std::size_t size = std::stoul(content.substr(position, space - position));
+        if (space + 1 + size >= content.size() || content[space + 1 + size] != '\n') {
+            throw std::runtime_error("malformed record " + path);
+        }
+        entries.push_back(content.substr(space + 1, size));
+        position = space + 2 + size;
+    }
+    if (entries.empty()) {
+        throw std::runtime_error("empty record " + path);
+    }
+    return VmRecord{entries.front(), {entries.begin() + 1, entries.end()}};
+}
+
+std::vector<std::string> plainVmArgv(const Installation& installation,
+                                     const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv = {installation.jdk + "\\bin\\java", "-classpath",
+                                     installation.jdk + "\\lib\\tools.jar", kEntryClass,
+                                     "se_javac"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return argv;
+}
+
+// ---------------------------------------------------------------------------------------
+// A started launcher
+
+Launch::Launch(const std::string& commandLine, const std::string& outputDir,
+               const std::string& currentDir, const std::string& applicationName)
+    : outputPath_(outputDir + "launcher-out.txt"), errorPath_(outputDir + "launcher-err.txt") {
+    job_ = UniqueHandle(CreateJobObjectA(nullptr, nullptr));
+    if (!job_) {
+        throw std::runtime_error(lastErrorText("CreateJobObjectA"));
+    }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    const UniqueHandle input(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         &inheritable, OPEN_EXISTING, 0, nullptr));
+    const UniqueHandle output(createOutputFile(outputPath_, inheritable));
+    const UniqueHandle error(createOutputFile(errorPath_, inheritable));
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input.get();
+    startup.hStdOutput = output.get();
+    startup.hStdError = error.get();
+
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(applicationName.empty() ? nullptr : applicationName.c_str(), line.data(),
+                        nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                        currentDir.empty() ? nullptr : currentDir.c_str(), &startup, &info)) {
+        throw std::runtime_error(lastErrorText("CreateProcessA " + commandLine.substr(0, 200)));
+    }
+    process_ = UniqueHandle(info.hProcess);
+    const UniqueHandle thread(info.hThread);
+    pid_ = info.dwProcessId;
+    if (!AssignProcessToJobObject(job_.get(), process_.get())) {
+        TerminateProcess(process_.get(), 1);
+        throw std::runtime_error(lastErrorText("AssignProcessToJobObject"));
+    }
+    ResumeThread(thread.get());
+}
+
+Launch::~Launch() {
+    TerminateJobObject(job_.get(), 1);
+    TerminateProcess(process_.get(), 1);
+    allEndWithin(kQuickLimitMs);
+}
+
+std::optional<DWORD> Launch::waitForExit(DWORD limitMs) const {
+    return launcher_run::waitForExit(process_.get(), limitMs);
+}
+
+std::string Launch::output() const {
+    return readFile(outputPath_);
+}
+
+std::string Launch::errors() const {
+    return readFile(errorPath_);
+}
+
+JOBOBJECT_BASIC_ACCOUNTING_INFORMATION Launch::accounting() const {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION information{};
+    if (!QueryInformationJobObject(job_.get(), JobObjectBasicAccountingInformation, &information,
+                                   sizeof(information), nullptr)) {
+        throw std::runtime_error(lastErrorText("QueryInformationJobObject"));
+    }
+    return information;
+}
+
+bool Launch::allEndWithin(DWORD limitMs) const {
+    return pollFor(limitMs, [this] {
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION information{};
+        return !QueryInformationJobObject(job_.get(), JobObjectBasicAccountingInformation,
+                                          &information, sizeof(information), nullptr) ||
+               information.ActiveProcesses == 0;
+    });
+}
+
+std::string commandLine(const std::string& launcher, const std::vector<std::string>& arguments) {
+    std::string line = quoteArgument(launcher);
+    for (const std::string& argument : arguments) {
+        line += ' ';
+        line += quoteArgument(argument);
+    }
+    return line;
+}
+
+// ---------------------------------------------------------------------------------------
+// Fixture
+
+void PrintTo(const VmBehaviour& behaviour, std::ostream* out) {
+    *out << "exit " << behaviour.exitCode << ", sleep " << behaviour.sleepMs << " ms, stdout \""
+         << behaviour.output << "\", stderr \"" << behaviour.errors << '"';
+}
+
+void LauncherTest::TearDown() {
+    for (const std::string& dir : tempDirs_) {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+}
+
+Installation LauncherTest::installLauncher(const std::string& label, const std::string& config,
+                                           const std::string& subdir) {
+    Installation installation = install(label, config, subdir);
+    tempDirs_.push_back(installation.base);
+    return installation;
+}
+
+std::string LauncherTest::tempDir(const std::string& label) {
+    tempDirs_.push_back(makeTempDir(label));
+    return tempDirs_.back();
+}
+
+void LauncherTest::steerVm(const Installation& installation, const VmBehaviour& behaviour) {
+    environment_.set("STAND_IN_RECORD", installation.recordPath());
+    environment_.set("STAND_IN_PID_FILE", installation.pidPath());
+    environment_.set("STAND_IN_EXIT", std::to_string(behaviour.exitCode));
+    environment_.set("STAND_IN_SLEEP_MS", std::to_string(behaviour.sleepMs));
+    environment_.set("STAND_IN_STDOUT", behaviour.output);
+    environment_.set("STAND_IN_STDERR", behaviour.errors);
+}
+
+DWORD LauncherTest::waitForVmPid(const Installation& installation) {
+    const std::optional<DWORD> pid = pollFor(kRunLimitMs, [&]() -> std::optional<DWORD> {
+        const std::string text = readFile(installation.pidPath());
+        if (text.empty()) {
+            return std::nullopt;
+        }
+        return static_cast<DWORD>(std::stoul(text));
+    });
+    if (!pid) {
+        throw std::runtime_error("the VM did not start");
+    }
+    return *pid;
+}
+
+DWORD LauncherTest::waitForMonitorPid(const Launch& launch) {
+    const std::optional<DWORD> pid =
+        pollFor(kRunLimitMs, [&] { return findChildProcess(launch.pid(), "se_javac.exe"); });
+    if (!pid) {
+        throw std::runtime_error("no monitor appeared");
+    }
+    return *pid;
+}
+
+} // namespace launcher_run

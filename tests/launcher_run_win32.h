@@ -1,0 +1,231 @@
+#pragma once
+
+// What the end-to-end tests on Windows share: se_javac.exe installed with its configuration
+// and a stand-in VM (as <jdk>\bin\java.exe) in a fresh temporary directory, started with an
+// exact command line in a job object of its own, and a look at the processes it starts.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace launcher_run {
+
+constexpr const char* kEntryClass = "fenmoor.zandrel.se.java.toJava.Main";
+// The start failure message as its line break reaches a file through the text-mode stdout.
+constexpr const char* kOutputPrefix = "\r\nCannot execute java virtual machine : ";
+
+// Time limits. A whole launcher run takes well under a second under Wine; the limits are
+// only reached when something is wrong.
+constexpr DWORD kRunLimitMs = 20000;
+constexpr DWORD kQuickLimitMs = 5000;
+constexpr DWORD kPollMs = 50;
+
+// ---------------------------------------------------------------------------------------
+// Handles and processes
+
+class UniqueHandle {
+  public:
+    UniqueHandle() = default;
+    explicit UniqueHandle(HANDLE handle)
+        : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
+    ~UniqueHandle() { reset(); }
+    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.handle_) {
+        other.handle_ = nullptr;
+    }
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            handle_ = other.handle_;
+            other.handle_ = nullptr;
+        }
+        return *this;
+    }
+    HANDLE get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+    void reset() {
+        if (handle_ != nullptr) {
+            CloseHandle(handle_);
+            handle_ = nullptr;
+        }
+    }
+
+  private:
+    HANDLE handle_ = nullptr;
+};
+
+std::string lastErrorText(const std::string& what);
+
+// The exit code once the process has ended within the limit; nothing if it still runs.
+std::optional<DWORD> waitForExit(HANDLE process, DWORD limitMs);
+
+// A handle to a running process by its id, good for waiting, its exit code and ending it.
+UniqueHandle openProcess(DWORD pid);
+
+// Polls `probe` until it gives a value or the limit has passed.
+template <typename Probe> auto pollFor(DWORD limitMs, Probe probe) -> decltype(probe()) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    for (;;) {
+        if (auto value = probe()) {
+            return value;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return {};
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+    }
+}
+
+// The id of a running process with the given executable name and parent, if there is one.
+std::optional<DWORD> findChildProcess(DWORD parentPid, const std::string& exeName);
+
+// ---------------------------------------------------------------------------------------
+// Environment of the processes the tests start
+
+// Sets variables of this process, which the launcher and through it the VM inherit, and
+// puts the old values back when it goes.
+class ScopedEnvironment {
+  public:
+    ScopedEnvironment() = default;
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+    ~ScopedEnvironment();
+
+    void set(const std::string& name, const std::string& value);
+    static std::optional<std::string> get(const std::string& name);
+
+  private:
+    std::map<std::string, std::optional<std::string>> saved_;
+};
+
+// ---------------------------------------------------------------------------------------
+// Installation
+
+void copyFile(const std::string& from, const std::string& to);
+void makeDir(const std::string& path);
+std::string replaceAll(std::string text, const std::string& from, const std::string& to);
+// Text as a text-mode stream writes it to a file: a CR before each LF.
+std::string asWritten(const std::string& text);
+
+// A launcher in a directory of its own: <dir>se_javac.exe, <dir>morle_tool.cfg and the
+// stand-in VM as <dir>jdk\bin\java.exe.
+struct Installation {
+    std::string base; // the temporary directory, ending in '\'
+    std::string dir;  // where the launcher is, ending in '\'
+    std::string launcher;
+    std::string jdk;
+
+    // "<jdk>" and "<dir>" in a text replaced by this installation's paths.
+    std::string expand(const std::string& text) const {
+        return replaceAll(replaceAll(text, "<jdk>", jdk), "<dir>", dir);
+    }
+    std::string recordPath() const { return dir + "vm-record.txt"; }
+    std::string pidPath() const { return dir + "vm-pid.txt"; }
+};
+
+// Installs the launcher in a new temporary directory, or in `subdir` of it, with the
+// configuration `config` ("<jdk>" and "<dir>" expanded).
+Installation install(const std::string& label, const std::string& config,
+                     const std::string& subdir = "");
+
+// ---------------------------------------------------------------------------------------
+// The stand-in VM's record
+
+struct VmRecord {
+    std::string commandLine;
+    std::vector<std::string> argv;
+};
+
+// Reads the entries "<byte count> <bytes>\n" the stand-in VM writes: the raw command line,
+// then its argv.
+std::optional<VmRecord> readVmRecord(const std::string& path);
+
+// The argv a VM started by an installation with only JDK_HOME set receives for the tool
+// arguments `arguments`.
+std::vector<std::string> plainVmArgv(const Installation& installation,
+                                     const std::vector<std::string>& arguments);
+
+// ---------------------------------------------------------------------------------------
+// A started launcher
+
+// A process started from an exact command line, in a job object of its own so that
+// everything it starts can be counted and ended, with its standard output and error
+// going to files. With an `applicationName`, that file is started, whatever the command
+// line's first word says. Inheritable handles of the test are inherited.
+class Launch {
+  public:
+    Launch(const std::string& commandLine, const std::string& outputDir,
+           const std::string& currentDir = "", const std::string& applicationName = "");
+    Launch(const Launch&) = delete;
+    Launch& operator=(const Launch&) = delete;
+    // Ends whatever is left of the launcher and what it started.
+    ~Launch();
+
+    DWORD pid() const { return pid_; }
+    HANDLE process() const { return process_.get(); }
+
+    std::optional<DWORD> waitForExit(DWORD limitMs) const;
+
+    std::string output() const;
+    std::string errors() const;
+
+    // Processes started in the job so far (the launcher included) and those still running.
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting() const;
+    // True once nothing started in the job runs any more, within the limit.
+    bool allEndWithin(DWORD limitMs) const;
+
+  private:
+    std::string outputPath_;
+    std::string errorPath_;
+    UniqueHandle job_;
+    UniqueHandle process_;
+    DWORD pid_ = 0;
+};
+
+// The launcher's command line: its path and each argument, all quoted.
+std::string commandLine(const std::string& launcher, const std::vector<std::string>& arguments);
+
+// ---------------------------------------------------------------------------------------
+// Fixture
+
+struct VmBehaviour {
+    int exitCode = 0;
+    int sleepMs = 0;
+    std::string output;
+    std::string errors;
+};
+
+void PrintTo(const VmBehaviour& behaviour, std::ostream* out);
+
+class LauncherTest : public ::testing::Test {
+  protected:
+    void TearDown() override;
+
+    Installation installLauncher(const std::string& label, const std::string& config,
+                                 const std::string& subdir = "");
+    std::string tempDir(const std::string& label);
+
+    // Makes the VMs started from now on record themselves into the installation's files
+    // and behave as asked.
+    void steerVm(const Installation& installation, const VmBehaviour& behaviour);
+
+    // The id of the VM once it has written it.
+    static DWORD waitForVmPid(const Installation& installation);
+    // The monitor: the se_javac.exe the launcher has started.
+    static DWORD waitForMonitorPid(const Launch& launch);
+
+    ScopedEnvironment environment_;
+
+  private:
+    std::vector<std::string> tempDirs_;
+};
+
+inline const std::string kPlainConfig = "JDK_HOME=<jdk>\n";
+
+} // namespace launcher_run
