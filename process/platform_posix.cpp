@@ -9,6 +9,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -16,7 +17,9 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "process/split_command_line.h"
@@ -145,6 +148,49 @@ void* runThread(void* start) {
     return nullptr;
 }
 
+// The files that a search like execvp's tries for a program: the name itself when it holds
+// a '/', otherwise the name in each PATH entry in order (an empty entry is the current
+// directory). Built before the VM's process exists, so that the child allocates nothing.
+std::vector<std::string> programCandidates(const std::string& name) {
+    if (name.find('/') != std::string::npos) {
+        return {name};
+    }
+    std::vector<std::string> candidates;
+    if (name.empty()) {
+        return candidates;
+    }
+    const char* path = std::getenv("PATH");
+    const std::string entries = path != nullptr ? path : "/bin:/usr/bin";
+    std::size_t start = 0;
+    while (start <= entries.size()) {
+        std::size_t end = entries.find(':', start);
+        if (end == std::string::npos) {
+            end = entries.size();
+        }
+        std::string candidate = end > start ? entries.substr(start, end - start) : ".";
+        candidate += '/';
+        candidate += name;
+        candidates.push_back(std::move(candidate));
+        start = end + 1;
+    }
+    return candidates;
+}
+
+// Runs in the child between vfork and exec: tries each candidate in turn and returns the
+// error to report when none could be run (EACCES when one was found but not executable).
+int execFirst(char* const* paths, char* const* argv) {
+    bool denied = false;
+    for (; *paths != nullptr; ++paths) {
+        execve(*paths, argv, environ);
+        if (errno == EACCES) {
+            denied = true;
+        } else if (errno != ENOENT && errno != ENOTDIR) {
+            return errno;
+        }
+    }
+    return denied ? EACCES : ENOENT;
+}
+
 // Closes the spawn attributes and file actions however startMonitor leaves.
 struct MonitorSpawnSetup {
     posix_spawn_file_actions_t actions;
@@ -169,12 +215,32 @@ StartResult startVm(const std::string& commandLine) {
     signal(SIGCHLD, SIG_DFL);
     std::vector<std::string> words = splitCommandLine(commandLine);
     std::vector<char*> argv = argvOf(words);
-    pid_t pid = 0;
-    // glibc's posix_spawnp reports a failed exec as its result, so no launcher code ever
-    // runs in the child. The VM starts before any pidfd is open and so inherits none.
-    const int error = posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
-    if (error != 0) {
-        return failedWith(static_cast<unsigned long>(error));
+    std::vector<std::string> candidates = programCandidates(words.front());
+    std::vector<char*> paths = argvOf(candidates);
+    const pid_t launcher = getpid();
+    // Written by the child before it gives up; the parent is suspended until then.
+    volatile int execError = 0;
+    // vfork: the child only sets its parent-death signal and calls execve, so it runs no
+    // launcher code, and its failure reaches the parent through execError. The VM starts
+    // before any pidfd is open and so inherits none.
+    const pid_t pid = vfork();
+    if (pid == 0) {
+        // Until the monitor holds the VM, nothing else would end it if the launcher were
+        // killed; the kernel does, from the first instruction on.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != launcher) {
+            _exit(127);
+        }
+        execError = execFirst(paths.data(), argv.data());
+        _exit(127);
+    }
+    if (pid < 0) {
+        return failedWith(static_cast<unsigned long>(errno));
+    }
+    if (execError != 0) {
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        return failedWith(static_cast<unsigned long>(execError));
     }
     return superviseChild(pid, true);
 }

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <iostream>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -126,6 +128,29 @@ TEST(StressPosix, EveryRunEndsCompletelyHoweverItIsEnded) {
     stress::runAll(kEndings, kSettings,
                    [&](const Plan& plan, int run) { runOnce(installation, plan, run); });
     EXPECT_TRUE(processesRunningFrom(installation.dir()).empty());
+}
+
+// The launcher killed at any moment, also between the VM's start and the monitor's: the VM
+// must not outlive it even where no monitor holds it yet.
+TEST(StressPosix, KillingTheLauncherRightAfterItsStartLeavesNoVm) {
+    Installation installation("early-kill");
+    const std::uint64_t seed = stress::seed();
+    std::cout << "seed " << seed << "\n";
+    std::mt19937_64 random(seed);
+    std::uniform_int_distribution<int> delayUs(0, 4000);
+    for (int run = 0; run < 150; ++run) {
+        const int delay = delayUs(random);
+        {
+            LauncherRun launcher(installation,
+                                 Launch{{"x"}, {{"STAND_IN_SLEEP_MS", kLongSleepMs}}});
+            std::this_thread::sleep_for(std::chrono::microseconds(delay));
+            kill(launcher.pid(), SIGKILL);
+            launcher.finish();
+        }
+        ASSERT_TRUE(
+            waitUntil([&] { return processesRunningFrom(installation.dir()).empty(); }, kEndLimit))
+            << "run " << run << ": killed " << delay << " us after its start, something is left";
+    }
 }
 
 } // namespace
