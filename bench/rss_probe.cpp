@@ -69,16 +69,30 @@ bool isMonitor(pid_t pid) {
            commandLine.size() > end + 9 && commandLine[end + 9] == '\0';
 }
 
+// The children of every thread of the process: the monitor is started by the launcher's
+// watcher thread, and each thread lists only its own children.
 std::vector<pid_t> childrenOf(pid_t pid) {
     std::vector<pid_t> children;
-    const std::string path =
-        "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
-    std::ifstream in(path);
-    if (in) {
-        long child = 0;
-        while (in >> child) {
-            children.push_back(static_cast<pid_t>(child));
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    bool listed = false;
+    if (DIR* dir = opendir(tasks.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            if (entry->d_name[0] == '.') {
+                continue;
+            }
+            std::ifstream in(tasks + "/" + entry->d_name + "/children");
+            if (!in) {
+                continue;
+            }
+            listed = true;
+            long child = 0;
+            while (in >> child) {
+                children.push_back(static_cast<pid_t>(child));
+            }
         }
+        closedir(dir);
+    }
+    if (listed) {
         return children;
     }
     // Kernels without the children file: every process's parent.

@@ -50,6 +50,11 @@ int exitCodeOf(ProcessHandle process);
 // process that has already ended.
 void terminate(ProcessHandle process);
 
+// Whether the launcher must not end while the monitor is still being started: on Windows
+// that can leave the monitor half started (seen under Wine); on Linux the new process goes
+// on to exec on its own.
+bool mustAwaitMonitorStart();
+
 // Runs function(argument) on a new thread that is never joined; false when no thread could
 // be started.
 bool startThread(void (*function)(void*), void* argument);

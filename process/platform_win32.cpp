@@ -114,6 +114,10 @@ void terminate(ProcessHandle process) {
     TerminateProcess(toHandle(process), 1);
 }
 
+bool mustAwaitMonitorStart() {
+    return true;
+}
+
 bool startThread(void (*function)(void*), void* argument) {
     auto* call = new ThreadCall{function, argument};
     HANDLE thread = CreateThread(nullptr, 0, threadTrampoline, call, 0, nullptr);

@@ -21,8 +21,9 @@ namespace {
     std::exit(1);
 }
 
-// What the watcher thread needs to start the monitor and watch it, and how it tells the
-// main thread that the monitor has started.
+// What the watcher thread needs to start the monitor and watch it, and how the two threads
+// agree on who ends the process: the main thread when the VM has ended, or the watcher when
+// the monitor cannot be started.
 class Supervision {
   public:
     Supervision(std::string monitorCommandLine, std::string launcherName,
@@ -31,19 +32,28 @@ class Supervision {
           launcherName_(std::move(launcherName)), vm_(vm) {}
 
     const std::string& monitorCommandLine() const { return monitorCommandLine_; }
-    const std::string& launcherName() const { return launcherName_; }
     platform::ProcessHandle vm() const { return vm_; }
 
-    void markMonitorStarted() {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            monitorStarted_ = true;
-        }
-        started_.notify_all();
-    }
-    void waitUntilMonitorStarted() {
+    // Watcher thread: the monitor's start has ended, well or not. A failed start ends the VM
+    // and the process, unless the main thread is ending the process already (its VM is done).
+    void monitorStartSettled(const platform::StartResult& monitor) {
         std::unique_lock<std::mutex> lock(mutex_);
-        started_.wait(lock, [this] { return monitorStarted_; });
+        if (!monitor.started && !ending_) {
+            platform::terminate(vm_);
+            failStart("process monitor", monitor.error, launcherName_); // keeps the lock
+        }
+        settled_ = true;
+        lock.unlock();
+        settledSignal_.notify_all();
+    }
+
+    // Main thread, once the VM has ended: after this the watcher reports nothing more.
+    void endWithVm(bool awaitMonitorStart) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (awaitMonitorStart) {
+            settledSignal_.wait(lock, [this] { return settled_; });
+        }
+        ending_ = true;
     }
 
   private:
@@ -51,26 +61,18 @@ class Supervision {
     std::string launcherName_;
     platform::ProcessHandle vm_;
     std::mutex mutex_;
-    std::condition_variable started_;
-    bool monitorStarted_ = false;
+    std::condition_variable settledSignal_;
+    bool settled_ = false;
+    bool ending_ = false;
 };
-
-// Starts the monitor; when that fails, ends the VM first and then the process, with the
-// error code of the failed start.
-platform::ProcessHandle startMonitorOrFail(const Supervision& supervision) {
-    const platform::StartResult monitor = platform::startMonitor(supervision.monitorCommandLine());
-    if (!monitor.started) {
-        platform::terminate(supervision.vm());
-        failStart("process monitor", monitor.error, supervision.launcherName());
-    }
-    return monitor.process;
-}
 
 void superviseOnThread(void* state) {
     auto& supervision = *static_cast<Supervision*>(state);
-    const platform::ProcessHandle monitor = startMonitorOrFail(supervision);
-    supervision.markMonitorStarted();
-    watchMonitor(MonitorWatch{monitor, supervision.vm()});
+    const platform::StartResult monitor = platform::startMonitor(supervision.monitorCommandLine());
+    supervision.monitorStartSettled(monitor);
+    if (monitor.started) {
+        watchMonitor(MonitorWatch{monitor.process, supervision.vm()});
+    }
 }
 
 // Handles travel as 32-bit numbers. Windows keeps handle values within 32 bits, sign-extended,
@@ -134,14 +136,10 @@ int runSupervised(ArgumentList arguments, const std::string& launcherName) {
                                   launcherName, vm.process);
     // The monitor is started on the watcher thread, so that the VM runs while it starts.
     if (!platform::startThread(superviseOnThread, supervision)) {
-        startMonitorOrFail(*supervision);
-        platform::waitForExit(vm.process);
-        return platform::exitCodeOf(vm.process);
+        supervision->monitorStartSettled(platform::startMonitor(supervision->monitorCommandLine()));
     }
     platform::waitForExit(vm.process);
-    // Ending while the monitor is still being started could leave it half started; a
-    // failed start ends the process from the watcher thread, and this wait then never ends.
-    supervision->waitUntilMonitorStarted();
+    supervision->endWithVm(platform::mustAwaitMonitorStart());
     return platform::exitCodeOf(vm.process);
 }
 
