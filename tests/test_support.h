@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string>
 
-#include "launcher/fatal_error.h"
+#include "common/fatal_error.h"
 
 namespace testing_support {
 
