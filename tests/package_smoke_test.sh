@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Smoke test of the packages tools/package wrote into dist/, used as a user would:
 # - win64 and win32: each archive is unpacked into a folder with a space in its name inside
-#   the Wine prefix, a morle_tool.cfg made from morle_tool.cfg.example names a stand-in VM,
+#   the Wine prefix, its executables must be signed exactly when SE_SIGN_PKCS12 is set (as
+#   for tools/package), a morle_tool.cfg made from morle_tool.cfg.example names a stand-in VM,
 #   and se_javac and se_java are run by bare name through the Windows PATH (cmd.exe) from
 #   another folder; the VM must get the expected command line. The win32 part is skipped,
 #   with a line saying so, where this machine cannot run 32-bit Windows programs.
@@ -28,6 +29,8 @@ archives=(dist/se_javac-*-linux-x86_64.tar.gz)
 version=${archives[0]#dist/se_javac-}
 version=${version%-linux-x86_64.tar.gz}
 entry_class="fenmoor.zandrel.se.java.toJava.Main"
+expect_signed=no
+[[ -z ${SE_SIGN_PKCS12:-} ]] || expect_signed=yes
 expected_files="README.txt morle_tool.cfg.example se_java%s se_javac%s tool.jar"
 
 # The files of an archive's one top-level directory, sorted, on one line.
@@ -62,6 +65,17 @@ smoke_windows() {
     (cd "$base" && cmake -E tar xf "$root/$archive")
     local install="$base/$name"
     cp "build/$system/tests/stand_in_vm.exe" "$base/jdk/bin/java.exe"
+
+    # Signed exactly when tools/package was asked to sign: an Authenticode signature lives
+    # in the PE security directory.
+    local exe signed headers
+    for exe in "$install"/*.exe; do
+        headers=$(x86_64-w64-mingw32-objdump -p "$exe")
+        signed=yes
+        ! grep -qE "^Entry 4 0+ 0+ Security Directory" <<<"$headers" || signed=no
+        [[ $signed == "${expect_signed}" ]] ||
+            fail "$name/$(basename "$exe") signed: $signed, expected: $expect_signed"
+    done
 
     local example="$install/morle_tool.cfg.example"
     grep -q $'\r$' "$example" || fail "$example does not end its lines with CR LF"
