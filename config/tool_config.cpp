@@ -1,7 +1,7 @@
 #include "config/tool_config.h"
 
+#include "common/fatal_error.h"
 #include "config/line_reader.h"
-#include "launcher/fatal_error.h"
 
 namespace {
 

@@ -17,11 +17,11 @@
 #include <string_view>
 #include <vector>
 
+#include "common/fatal_error.h"
 #include "config/tool_config.h"
 #include "fuzz/fuzz_support.h"
 #include "javacmd/arguments.h"
 #include "javacmd/quoting.h"
-#include "launcher/fatal_error.h"
 #include "process/split_command_line.h"
 
 namespace {

@@ -15,9 +15,9 @@
 #include <string_view>
 #include <utility>
 
+#include "common/fatal_error.h"
 #include "config/tool_config.h"
 #include "fuzz/fuzz_support.h"
-#include "launcher/fatal_error.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "launcher/fatal_error.h"
+#include "common/fatal_error.h"
 
 namespace {
 

@@ -6,9 +6,14 @@
 #include "javacmd/arguments.h"
 #include "process/supervise.h"
 
+// The build makes one executable per tool identity from this file: se_javac, the compiler,
+// and se_java, the runner.
+#ifndef SE_TOOL_NAME
+#error "SE_TOOL_NAME must name the tool identity of this executable"
+#endif
+
 namespace {
-// This build of the launcher is the compiler.
-constexpr const char* kToolName = "se_javac";
+constexpr const char* kToolName = SE_TOOL_NAME;
 } // namespace
 
 int main(int argc, char** argv) {

@@ -28,6 +28,15 @@ template <typename Case> std::string caseName(const ::testing::TestParamInfo<Cas
     return info.param.name;
 }
 
+// Tests that hold for both launchers, the compiler and the runner.
+class EachLauncher : public ::testing::TestWithParam<std::string> {};
+
+std::string identityName(const ::testing::TestParamInfo<std::string>& info) {
+    return info.param;
+}
+
+const auto kBothLaunchers = ::testing::Values("se_javac", "se_java");
+
 // ---- What the VM receives ----
 
 TEST(SupervisePosix, WorkedExampleReachesTheVmExactly) {
@@ -52,6 +61,7 @@ struct ArgumentCase {
     std::vector<std::string> args;
     std::vector<std::string> vmOptions; // what the VM gets before the entry class
     std::vector<std::string> toolArgs;  // what it gets after the tool name
+    std::string identity = "se_javac";  // the launcher that runs
 };
 void PrintTo(const ArgumentCase& row, std::ostream* out) {
     *out << row.name;
@@ -61,7 +71,7 @@ class ArgumentsReachTheVm : public ::testing::TestWithParam<ArgumentCase> {};
 
 TEST_P(ArgumentsReachTheVm, AsExpected) {
     const ArgumentCase& c = GetParam();
-    Installation installation;
+    Installation installation("e2e", c.identity);
     LauncherRun run(installation, Launch{c.args});
 
     EXPECT_EQ(run.finish(), Outcome::exitCode(0));
@@ -102,8 +112,30 @@ INSTANTIATE_TEST_SUITE_P(
                      {"-monitor", "5", "6", "7"},
                      {},
                      {"-monitor", "5", "6", "7"}},
-        ArgumentCase{"OtherCase", {"-Monitor", "1", "2"}, {}, {"-Monitor", "1", "2"}}),
+        ArgumentCase{"OtherCase", {"-Monitor", "1", "2"}, {}, {"-Monitor", "1", "2"}},
+        ArgumentCase{
+            "RunnerMonitorWithOneNumber", {"-monitor", "5"}, {}, {"-monitor", "5"}, "se_java"}),
     caseName<ArgumentCase>);
+
+// se_java: VM options only from the leading run of options; from the first other argument
+// on, everything is the program's.
+INSTANTIATE_TEST_SUITE_P(Runner, ArgumentsReachTheVm,
+                         ::testing::Values(ArgumentCase{"VmOptionsStopAtTheClass",
+                                                        {"-J-Xss4m", "-cp", "lib", "Prog", "-J-x",
+                                                         "a"},
+                                                        {"-Xss4m"},
+                                                        {"-cp", "lib", "Prog", "-J-x", "a"},
+                                                        "se_java"},
+                                           ArgumentCase{"EmptyArgumentEndsTheOptions",
+                                                        {"-J-Xss4m", "", "-J-x"},
+                                                        {"-Xss4m"},
+                                                        {"", "-J-x"},
+                                                        "se_java"},
+                                           ArgumentCase{"CompilerTakesVmOptionsAnywhere",
+                                                        {"-cp", "lib", "Prog", "-J-x", "a"},
+                                                        {"-x"},
+                                                        {"-cp", "lib", "Prog", "a"}}),
+                         caseName<ArgumentCase>);
 
 // ---- Exit codes, output and start failures ----
 
@@ -183,10 +215,11 @@ INSTANTIATE_TEST_SUITE_P(Cases, VmStartFailure,
 
 // ---- The supervision itself ----
 
-// The monitor sits in its own session on /dev/null and holds two pidfds, under the numbers
-// on its command line, for the launcher and the VM; the VM holds none.
-TEST(SupervisePosix, MonitorIsDetachedAndHoldsThePidfds) {
-    Installation installation;
+// The monitor is the launcher's own executable; it sits in its own session on /dev/null
+// and holds two pidfds, under the numbers on its command line, for the launcher and the VM;
+// the VM holds none.
+TEST_P(EachLauncher, MonitorIsItselfDetachedAndHoldsThePidfds) {
+    Installation installation("e2e", GetParam());
     Launch launch{{"x"}, {{"STAND_IN_SLEEP_MS", kLongSleepMs}}};
     launch.input = Input::OpenPipe; // not /dev/null already
     LauncherRun run(installation, launch);
@@ -336,12 +369,12 @@ TEST(SupervisePosix, RunsFromADirectoryWithASpace) {
     EXPECT_EQ(run.vmArgv(), expectedVmArgv(installation, {}, {"x"}));
 }
 
-TEST(SupervisePosix, FindsItselfThroughPath) {
-    Installation installation;
+TEST_P(EachLauncher, FindsItselfThroughPath) {
+    Installation installation("e2e", GetParam());
     const std::string elsewhere = installation.makeSubdir("elsewhere");
     const std::string empty = installation.makeSubdir("empty");
     Launch launch{{"x"}};
-    launch.program = "se_javac";
+    launch.program = installation.identity();
     launch.cwd = elsewhere;
     launch.path = empty + ":" + installation.dir() + ":/usr/bin:/bin";
     LauncherRun run(installation, launch);
@@ -375,6 +408,7 @@ struct ConfigErrorCase {
     std::string name;
     std::optional<std::vector<std::string>> lines; // nothing: no configuration file at all
     std::function<std::string(const Installation&)> message;
+    std::string identity = "se_javac"; // the launcher that runs
 };
 void PrintTo(const ConfigErrorCase& row, std::ostream* out) {
     *out << row.name;
@@ -384,7 +418,7 @@ class ConfigurationError : public ::testing::TestWithParam<ConfigErrorCase> {};
 
 TEST_P(ConfigurationError, IsReportedOnStderrWithoutLineFeed) {
     const ConfigErrorCase& c = GetParam();
-    Installation installation;
+    Installation installation("e2e", c.identity);
     if (c.lines) {
         installation.writeConfig(*c.lines);
     } else {
@@ -416,7 +450,15 @@ INSTANTIATE_TEST_SUITE_P(
                         [](const Installation&) {
                             return std::string(
                                 "config file: unknown name of variable: jdk_home at line: 3");
-                        }}),
+                        }},
+        ConfigErrorCase{"RunnerMissingFile", std::nullopt,
+                        [](const Installation& installation) {
+                            return "cannot find config file: " + installation.dir() +
+                                   "/morle_tool.cfg";
+                        },
+                        "se_java"}),
     caseName<ConfigErrorCase>);
+
+INSTANTIATE_TEST_SUITE_P(Launchers, EachLauncher, kBothLaunchers, identityName);
 
 } // namespace

@@ -1,6 +1,6 @@
-// End-to-end tests of the launcher on Windows: each test installs se_javac.exe with its
-// configuration and a stand-in VM (as <jdk>\bin\java.exe) in a fresh temporary directory,
-// starts it with an exact command line and watches the processes it starts.
+// End-to-end tests of the launchers on Windows: each test installs se_javac.exe (or
+// se_java.exe) with its configuration and a stand-in VM (as <jdk>\bin\java.exe) in a fresh
+// temporary directory, starts it with an exact command line and watches the processes it starts.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -25,7 +25,8 @@ struct CommandLineCase {
     const char* name;
     std::string config;
     std::vector<std::string> arguments;
-    std::string expected; // "<jdk>" stands for the installation's JDK
+    std::string expected;              // "<jdk>" stands for the installation's JDK
+    std::string identity = "se_javac"; // the launcher that runs
 };
 
 void PrintTo(const CommandLineCase& param, std::ostream* out) {
@@ -37,7 +38,7 @@ class VmCommandLineTest : public LauncherTest,
 
 TEST_P(VmCommandLineTest, VmReceivesExactCommandLine) {
     const CommandLineCase& param = GetParam();
-    const Installation installation = installLauncher(param.name, param.config);
+    const Installation installation = installLauncher(param.name, param.config, "", param.identity);
     steerVm(installation, {});
     Launch launch(commandLine(installation.launcher, param.arguments), installation.dir);
 
@@ -64,7 +65,15 @@ INSTANTIATE_TEST_SUITE_P(
             "\"<jdk>\\bin\\java\" -Dtovik_version=\"2.0\" -Dtovik_build=\"15\" "
             "-Dtovik_vornex=\"C:\\vx\" -classpath \"C:\\t\\a.jar;<jdk>\\lib\\tools.jar\" "
             "-Xmx256m fenmoor.zandrel.se.java.toJava.Main se_javac \"-d\" \"out\" "
-            "\"file1\""}),
+            "\"file1\""},
+        // The runner takes VM options only before the class; after it, all is the program's.
+        CommandLineCase{"runner",
+                        "JDK_HOME=<jdk>\n",
+                        {"-J-Xss4m", "-cp", "C:\\lib dir", "Prog", "-J-x", "a b"},
+                        "\"<jdk>\\bin\\java\" -classpath \"<jdk>\\lib\\tools.jar\" -Xss4m "
+                        "fenmoor.zandrel.se.java.toJava.Main se_java \"-cp\" \"C:\\lib dir\" "
+                        "\"Prog\" \"-J-x\" \"a b\"",
+                        "se_java"}),
     [](const ::testing::TestParamInfo<CommandLineCase>& info) { return info.param.name; });
 
 // ---------------------------------------------------------------------------------------
@@ -190,12 +199,16 @@ TEST_F(LauncherTest, KillingTheMonitorEndsTheVmAndTheLauncher) {
     EXPECT_EQ(launch.waitForExit(kQuickLimitMs), 1u);
 }
 
-TEST_F(LauncherTest, MonitorEndsAfterNormalEnd) {
-    const Installation installation = installLauncher("normal-end", kPlainConfig);
+// Tests that hold for both launchers, the compiler and the runner.
+class EachLauncherTest : public LauncherTest, public ::testing::WithParamInterface<std::string> {};
+
+// The monitor is the launcher's own executable.
+TEST_P(EachLauncherTest, MonitorIsItselfAndEndsAfterNormalEnd) {
+    const Installation installation = installLauncher("normal-end", kPlainConfig, "", GetParam());
     steerVm(installation, {0, 1500, "", ""});
     Launch launch(commandLine(installation.launcher, {"-d", "out"}), installation.dir);
     const UniqueHandle vm = openProcess(waitForVmPid(installation));
-    const UniqueHandle monitor = openProcess(waitForMonitorPid(launch));
+    const UniqueHandle monitor = openProcess(waitForMonitorPid(launch, GetParam()));
 
     EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u);
     EXPECT_EQ(waitForExit(vm.get(), 0), 0u);
@@ -246,8 +259,8 @@ TEST_F(LauncherTest, DirectoryWithSpace) {
     EXPECT_EQ(record->argv, plainVmArgv(installation, {"-d", "out"}));
 }
 
-TEST_F(LauncherTest, BareNameFoundThroughPath) {
-    const Installation installation = installLauncher("path", kPlainConfig);
+TEST_P(EachLauncherTest, BareNameFoundThroughPath) {
+    const Installation installation = installLauncher("path", kPlainConfig, "", GetParam());
     const std::string elsewhere = tempDir("elsewhere");
     std::string pathValue = installation.dir.substr(0, installation.dir.size() - 1);
     if (const std::optional<std::string> previous = ScopedEnvironment::get("PATH")) {
@@ -255,7 +268,7 @@ TEST_F(LauncherTest, BareNameFoundThroughPath) {
     }
     environment_.set("PATH", pathValue);
     steerVm(installation, {0, 500, "", ""});
-    Launch launch("se_javac -d out file1", installation.dir, elsewhere);
+    Launch launch(GetParam() + " -d out file1", installation.dir, elsewhere);
 
     EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u) << launch.output() << launch.errors();
     const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
@@ -263,5 +276,10 @@ TEST_F(LauncherTest, BareNameFoundThroughPath) {
     EXPECT_EQ(record->argv, plainVmArgv(installation, {"-d", "out", "file1"}));
     EXPECT_EQ(launch.accounting().TotalProcesses, 3u) << "launcher, VM and monitor";
 }
+
+INSTANTIATE_TEST_SUITE_P(Launchers, EachLauncherTest, ::testing::Values("se_javac", "se_java"),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                             return info.param;
+                         });
 
 } // namespace

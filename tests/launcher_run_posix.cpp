@@ -207,8 +207,9 @@ std::vector<std::string> parseRecord(const std::string& text) {
     return entries;
 }
 
-Installation::Installation(const std::string& label) : dir_(testing_support::makeTempDir(label)) {
-    install(testing_support::buildPath(SE_LAUNCHER_PATH), launcher());
+Installation::Installation(const std::string& label, const std::string& identity)
+    : identity_(identity), dir_(testing_support::makeTempDir(label)) {
+    install(testing_support::launcherBuildPath(identity), launcher());
     fs::create_directories(jdk() + "/bin");
     install(testing_support::buildPath(SE_STAND_IN_VM_PATH), java());
     writeConfig({"JDK_HOME=" + jdk()});
@@ -435,7 +436,7 @@ std::vector<std::string> expectedVmArgv(const Installation& installation,
                                   installation.jdk() + "/lib/tools.jar"};
     argv.insert(argv.end(), vmOptions.begin(), vmOptions.end());
     argv.push_back(kEntryClass);
-    argv.push_back("se_javac");
+    argv.push_back(installation.identity());
     argv.insert(argv.end(), toolArgs.begin(), toolArgs.end());
     return argv;
 }

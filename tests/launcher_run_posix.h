@@ -83,12 +83,13 @@ std::map<int, std::string> descriptorsOf(pid_t pid);
 // then argv[0], argv[1], ...
 std::vector<std::string> parseRecord(const std::string& text);
 
-// A launcher installed in a fresh temporary directory: se_javac, morle_tool.cfg and
-// jdk/bin/java (the stand-in VM). Ends every process still running from the directory, then
-// removes it.
+// A launcher installed in a fresh temporary directory: se_javac (or se_java, by the tool
+// identity), morle_tool.cfg and jdk/bin/java (the stand-in VM). Ends every process still
+// running from the directory, then removes it.
 class Installation {
   public:
-    explicit Installation(const std::string& label = "e2e");
+    explicit Installation(const std::string& label = "e2e",
+                          const std::string& identity = "se_javac");
     ~Installation();
     Installation(const Installation&) = delete;
     Installation& operator=(const Installation&) = delete;
@@ -96,7 +97,8 @@ class Installation {
     // The directory, ending in '/'.
     const std::string& dir() const { return dir_; }
     std::string path(const std::string& name) const { return dir_ + name; }
-    std::string launcher() const { return path("se_javac"); }
+    const std::string& identity() const { return identity_; }
+    std::string launcher() const { return path(identity_); }
     std::string jdk() const { return path("jdk"); }
     std::string java() const { return jdk() + "/bin/java"; }
 
@@ -107,6 +109,7 @@ class Installation {
     std::string makeSubdir(const std::string& name) const;
 
   private:
+    std::string identity_;
     std::string dir_;
 };
 
@@ -188,7 +191,8 @@ class LauncherRun {
     std::optional<Outcome> outcome_;
 };
 
-// The argv the VM gets from a launcher configured with JDK_HOME only.
+// The argv the VM gets from a launcher configured with JDK_HOME only (its tool identity
+// after the entry class).
 std::vector<std::string> expectedVmArgv(const Installation& installation,
                                         const std::vector<std::string>& vmOptions,
                                         const std::vector<std::string>& toolArgs);

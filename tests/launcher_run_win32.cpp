@@ -128,9 +128,10 @@ std::string asWritten(const std::string& text) {
     return replaceAll(text, "\n", "\r\n");
 }
 
-Installation install(const std::string& label, const std::string& config,
-                     const std::string& subdir) {
+Installation install(const std::string& label, const std::string& config, const std::string& subdir,
+                     const std::string& identity) {
     Installation installation;
+    installation.identity = identity;
     installation.base = makeTempDir(label);
     installation.dir = installation.base;
     if (!subdir.empty()) {
@@ -138,9 +139,9 @@ Installation install(const std::string& label, const std::string& config,
         makeDir(installation.dir);
         installation.dir += '\\';
     }
-    installation.launcher = installation.dir + "se_javac.exe";
+    installation.launcher = installation.dir + identity + ".exe";
     installation.jdk = installation.dir + "jdk";
-    copyFile(buildPath(SE_LAUNCHER_PATH), installation.launcher);
+    copyFile(testing_support::launcherBuildPath(identity), installation.launcher);
     makeDir(installation.jdk);
     makeDir(installation.jdk + "\\bin");
     copyFile(buildPath(SE_STAND_IN_VM_PATH), installation.jdk + "\\bin\\java.exe");
@@ -180,7 +181,7 @@ std::vector<std::string> plainVmArgv(const Installation& installation,
                                      const std::vector<std::string>& arguments) {
     std::vector<std::string> argv = {installation.jdk + "\\bin\\java", "-classpath",
                                      installation.jdk + "\\lib\\tools.jar", kEntryClass,
-                                     "se_javac"};
+                                     installation.identity};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     return argv;
 }
@@ -290,8 +291,8 @@ void LauncherTest::TearDown() {
 }
 
 Installation LauncherTest::installLauncher(const std::string& label, const std::string& config,
-                                           const std::string& subdir) {
-    Installation installation = install(label, config, subdir);
+                                           const std::string& subdir, const std::string& identity) {
+    Installation installation = install(label, config, subdir, identity);
     tempDirs_.push_back(installation.base);
     return installation;
 }
@@ -324,9 +325,9 @@ DWORD LauncherTest::waitForVmPid(const Installation& installation) {
     return *pid;
 }
 
-DWORD LauncherTest::waitForMonitorPid(const Launch& launch) {
+DWORD LauncherTest::waitForMonitorPid(const Launch& launch, const std::string& identity) {
     const std::optional<DWORD> pid =
-        pollFor(kRunLimitMs, [&] { return findChildProcess(launch.pid(), "se_javac.exe"); });
+        pollFor(kRunLimitMs, [&] { return findChildProcess(launch.pid(), identity + ".exe"); });
     if (!pid) {
         throw std::runtime_error("no monitor appeared");
     }

@@ -1,8 +1,9 @@
 #pragma once
 
-// What the end-to-end tests on Windows share: se_javac.exe installed with its configuration
-// and a stand-in VM (as <jdk>\bin\java.exe) in a fresh temporary directory, started with an
-// exact command line in a job object of its own, and a look at the processes it starts.
+// What the end-to-end tests on Windows share: se_javac.exe (or se_java.exe) installed with
+// its configuration and a stand-in VM (as <jdk>\bin\java.exe) in a fresh temporary directory,
+// started with an exact command line in a job object of its own, and a look at the processes it
+// starts.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -113,11 +114,12 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
 // Text as a text-mode stream writes it to a file: a CR before each LF.
 std::string asWritten(const std::string& text);
 
-// A launcher in a directory of its own: <dir>se_javac.exe, <dir>morle_tool.cfg and the
+// A launcher in a directory of its own: <dir><identity>.exe, <dir>morle_tool.cfg and the
 // stand-in VM as <dir>jdk\bin\java.exe.
 struct Installation {
-    std::string base; // the temporary directory, ending in '\'
-    std::string dir;  // where the launcher is, ending in '\'
+    std::string base;     // the temporary directory, ending in '\'
+    std::string dir;      // where the launcher is, ending in '\'
+    std::string identity; // "se_javac" or "se_java"
     std::string launcher;
     std::string jdk;
 
@@ -129,10 +131,10 @@ struct Installation {
     std::string pidPath() const { return dir + "vm-pid.txt"; }
 };
 
-// Installs the launcher in a new temporary directory, or in `subdir` of it, with the
-// configuration `config` ("<jdk>" and "<dir>" expanded).
+// Installs the launcher of the tool identity in a new temporary directory, or in `subdir`
+// of it, with the configuration `config` ("<jdk>" and "<dir>" expanded).
 Installation install(const std::string& label, const std::string& config,
-                     const std::string& subdir = "");
+                     const std::string& subdir = "", const std::string& identity = "se_javac");
 
 // ---------------------------------------------------------------------------------------
 // The stand-in VM's record
@@ -147,7 +149,7 @@ struct VmRecord {
 std::optional<VmRecord> readVmRecord(const std::string& path);
 
 // The argv a VM started by an installation with only JDK_HOME set receives for the tool
-// arguments `arguments`.
+// arguments `arguments` (the installation's tool identity after the entry class).
 std::vector<std::string> plainVmArgv(const Installation& installation,
                                      const std::vector<std::string>& arguments);
 
@@ -208,7 +210,8 @@ class LauncherTest : public ::testing::Test {
     void TearDown() override;
 
     Installation installLauncher(const std::string& label, const std::string& config,
-                                 const std::string& subdir = "");
+                                 const std::string& subdir = "",
+                                 const std::string& identity = "se_javac");
     std::string tempDir(const std::string& label);
 
     // Makes the VMs started from now on record themselves into the installation's files
@@ -217,8 +220,8 @@ class LauncherTest : public ::testing::Test {
 
     // The id of the VM once it has written it.
     static DWORD waitForVmPid(const Installation& installation);
-    // The monitor: the se_javac.exe the launcher has started.
-    static DWORD waitForMonitorPid(const Launch& launch);
+    // The monitor: the <identity>.exe the launcher has started.
+    static DWORD waitForMonitorPid(const Launch& launch, const std::string& identity = "se_javac");
 
     ScopedEnvironment environment_;
 

@@ -127,4 +127,8 @@ std::string buildPath(const char* path) {
     return result;
 }
 
+std::string launcherBuildPath(const std::string& identity) {
+    return buildPath(identity == "se_java" ? SE_RUNNER_PATH : SE_LAUNCHER_PATH);
+}
+
 } // namespace testing_support

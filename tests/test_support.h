@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string>
 
-#include "launcher/fatal_error.h"
+#include "common/fatal_error.h"
 
 namespace testing_support {
 
@@ -53,5 +53,8 @@ ManyLineConfig manyLineConfig(const std::string& first, std::size_t lineCount,
 
 // A build-tree path given at compile time, in the host's own form (Z:\... under Wine).
 std::string buildPath(const char* path);
+
+// The built launcher of a tool identity ("se_javac" or "se_java"), in the host's own form.
+std::string launcherBuildPath(const std::string& identity);
 
 } // namespace testing_support

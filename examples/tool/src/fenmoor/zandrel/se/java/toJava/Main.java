@@ -104,9 +104,10 @@ public final class Main {
         String className = arguments[index];
         String[] programArguments = Arrays.copyOfRange(arguments, index + 1, arguments.length);
 
-        // The platform loader as parent: the program sees the JDK's classes, not this tool's.
-        URLClassLoader loader =
-                new URLClassLoader(classPathUrls(classPath), ClassLoader.getPlatformClassLoader());
+        // The parent of the application loader as parent (the platform loader from Java 9 on,
+        // the extension loader on Java 8): the program sees the JDK's classes, not this tool's.
+        URLClassLoader loader = new URLClassLoader(
+                classPathUrls(classPath), ClassLoader.getSystemClassLoader().getParent());
         Method main;
         try {
             Class<?> programClass = Class.forName(className, false, loader);

@@ -1,4 +1,4 @@
-#include "launcher/fatal_error.h"
+#include "common/fatal_error.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# Smoke test of the packages tools/package wrote into dist/, used as a user would:
+# - win64 and win32: each archive is unpacked into a folder with a space in its name inside
+#   the Wine prefix, its executables must be signed exactly when SE_SIGN_PKCS12 is set (as
+#   for tools/package), a morle_tool.cfg made from morle_tool.cfg.example names a stand-in VM,
+#   and se_javac and se_java are run by bare name through the Windows PATH (cmd.exe) from
+#   another folder; the VM must get the expected command line. The win32 part is skipped,
+#   with a line saying so, where this machine cannot run 32-bit Windows programs.
+# - linux: the archive is unpacked, configured for this machine's JDK from the example, and
+#   Hello is compiled with its se_javac and run with its se_java, by bare name through PATH.
+# Needs the win32 and win64 build trees (for the stand-in VMs), Wine and a JDK.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
+cd "$root"
+export WINEDEBUG=${WINEDEBUG:--all} WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
+
+fail() { printf 'package smoke test: FAILED: %s\n' "$*" >&2; exit 1; }
+say() { printf 'package smoke test: %s\n' "$*"; }
+
+# The stand-in VMs of the Windows build trees.
+for preset in win64 win32; do
+    cmake --build --preset "$preset" --target stand_in_vm >/dev/null ||
+        fail "cannot build the stand-in VM of $preset (configure it first: cmake --preset $preset)"
+done
+
+shopt -s nullglob
+archives=(dist/se_javac-*-linux-x86_64.tar.gz)
+((${#archives[@]} == 1)) || fail "no single dist/se_javac-<version>-linux-x86_64.tar.gz; run tools/package"
+version=${archives[0]#dist/se_javac-}
+version=${version%-linux-x86_64.tar.gz}
+entry_class="fenmoor.zandrel.se.java.toJava.Main"
+expect_signed=no
+[[ -z ${SE_SIGN_PKCS12:-} ]] || expect_signed=yes
+expected_files="README.txt morle_tool.cfg.example se_java%s se_javac%s tool.jar"
+
+# The files of an archive's one top-level directory, sorted, on one line.
+contents() {
+    cmake -E tar tf "$1" | sed -n "s|^$2/\(..*[^/]\)$|\1|p" | LC_ALL=C sort | tr '\n' ' ' |
+        sed 's/ $//'
+}
+
+# The Windows path of a path inside the prefix's drive C.
+windows_path() {
+    local relative=${1#"$WINEPREFIX/drive_c/"}
+    printf 'C:\\%s' "${relative//\//\\}"
+}
+
+# Tries a tiny 32-bit program under Wine.
+runs_32_bit_programs() {
+    timeout 120 tools/wine-run "build/win32/tests/stand_in_vm.exe" >/dev/null 2>&1
+}
+
+# --- Windows ------------------------------------------------------------------------------
+
+smoke_windows() {
+    local system=$1 name="se_javac-$version-$1"
+    local archive="dist/$name.zip"
+    [[ -f $archive ]] || fail "no $archive"
+    [[ $(contents "$archive" "$name") == "$(printf "$expected_files" .exe .exe)" ]] ||
+        fail "$archive holds: $(contents "$archive" "$name")"
+
+    local base="$WINEPREFIX/drive_c/se_javac smoke $system"
+    rm -rf "$base"
+    mkdir -p "$base/elsewhere" "$base/jdk/bin"
+    (cd "$base" && cmake -E tar xf "$root/$archive")
+    local install="$base/$name"
+    cp "build/$system/tests/stand_in_vm.exe" "$base/jdk/bin/java.exe"
+
+    # Signed exactly when tools/package was asked to sign: an Authenticode signature lives
+    # in the PE security directory.
+    local exe signed headers
+    for exe in "$install"/*.exe; do
+        headers=$(x86_64-w64-mingw32-objdump -p "$exe")
+        signed=yes
+        ! grep -qE "^Entry 4 0+ 0+ Security Directory" <<<"$headers" || signed=no
+        [[ $signed == "${expect_signed}" ]] ||
+            fail "$name/$(basename "$exe") signed: $signed, expected: $expect_signed"
+    done
+
+    local example="$install/morle_tool.cfg.example"
+    grep -q $'\r$' "$example" || fail "$example does not end its lines with CR LF"
+    grep -q $'\r$' "$install/README.txt" || fail "README.txt of $name does not use CR LF"
+    local install_win jdk_win
+    install_win=$(windows_path "$install")
+    jdk_win=$(windows_path "$base/jdk")
+    sed -e "s|^JDK_HOME=[^\r]*|JDK_HOME=${jdk_win//\\/\\\\}|" \
+        -e "s|C:\\\\Tools\\\\se_javac|${install_win//\\/\\\\}|" "$example" >"$install/morle_tool.cfg"
+
+    # What the user types, and what the VM must get.
+    local head="\"$jdk_win\\bin\\java\" -Dtovik_version=\"$version\" -Dtovik_build=\"$system\""
+    head+=" -classpath \"$install_win\\tool.jar;$jdk_win\\lib\\tools.jar\""
+    local -A expected=(
+        [se_javac]="$head -Xmx64m $entry_class se_javac \"-d\" \"C:\\out dir\\\\\" \"A.java\""
+        [se_java]="$head -Xss4m $entry_class se_java \"-cp\" \"a b\" \"Prog\" \"-J-x\" \"\""
+    )
+    local identity status record line typed
+    for identity in se_javac se_java; do
+        if [[ $identity == se_javac ]]; then
+            typed=(-d 'C:\out dir\' -J-Xmx64m A.java)
+        else
+            typed=(-J-Xss4m -cp 'a b' Prog -J-x '')
+        fi
+        record="$base/record-$identity.txt"
+        status=0
+        (cd "$base/elsewhere" &&
+            STAND_IN_RECORD="$(windows_path "$record")" STAND_IN_EXIT=7 WINEPATH="$install_win" \
+                timeout 120 "$root/tools/wine-run" cmd /c "$identity" "${typed[@]}") || status=$?
+        [[ -f $record ]] || fail "$system: $identity by bare name started no VM (exit code $status)"
+        line=$(head -n 1 "$record")
+        line=${line#* }
+        [[ $line == "${expected[$identity]}" ]] ||
+            fail "$system: the VM of $identity got: $line"$'\n'"expected: ${expected[$identity]}"
+        [[ $status -eq 7 ]] || fail "$system: $identity ended with $status, the VM with 7"
+        say "$system: $identity by bare name through PATH from another folder: the VM got" \
+            "the expected command line"
+    done
+    rm -rf "$base"
+}
+
+# --- Linux --------------------------------------------------------------------------------
+
+smoke_linux() {
+    local name="se_javac-$version-linux-x86_64"
+    local archive="dist/$name.tar.gz"
+    [[ $(contents "$archive" "$name") == "$(printf "$expected_files" "" "")" ]] ||
+        fail "$archive holds: $(contents "$archive" "$name")"
+    local javac_path jdk work
+    javac_path=$(command -v javac) || fail "no JDK (javac) on this machine"
+    jdk=$(dirname "$(dirname "$(readlink -f "$javac_path")")")
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' RETURN
+    mkdir -p "$work/linux package" "$work/elsewhere"
+    tar -xzf "$archive" -C "$work/linux package"
+    local install="$work/linux package/$name"
+    grep -q $'\r' "$install/morle_tool.cfg.example" && fail "the Linux example has CR LF lines"
+    sed -e "s|^JDK_HOME=.*|JDK_HOME=$jdk|" -e "s|/opt/se_javac|$install|" \
+        "$install/morle_tool.cfg.example" >"$install/morle_tool.cfg"
+    cp examples/hello/Hello.java "$work/elsewhere/"
+    local greeting
+    greeting=$(cd "$work/elsewhere" && export PATH="$install:$PATH" &&
+        se_javac -d out Hello.java && se_java -cp out Hello) ||
+        fail "linux: compiling and running Hello failed"
+    [[ $greeting == "Hello from a class compiled by se_javac!" ]] ||
+        fail "linux: Hello printed: $greeting"
+    say "linux: compiled Hello with the package's se_javac and ran it with its se_java ($jdk): $greeting"
+}
+
+smoke_windows win64
+if runs_32_bit_programs; then
+    smoke_windows win32
+else
+    say "win32: SKIPPED: this machine cannot run 32-bit Windows programs under Wine"
+fi
+smoke_linux
+say "passed"
