@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -207,22 +206,6 @@ TEST(ConfigurationFile, DirectoryOfTheFileNameIsRefused) {
     } catch (const FatalErrorCalled& error) {
         EXPECT_EQ(error.message, "cannot find config file: " + path);
     }
-}
-
-// A stream that cannot be read fails instead of reading as an empty file.
-TEST(ConfigurationFile, ReadErrorIsReportedWithTheLine) {
-    const std::string path = testing_support::makeTempDir("readerr") + "write-only.cfg";
-    std::FILE* writeOnly = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(writeOnly, nullptr);
-    ToolConfig config;
-    FatalErrorTrap trap;
-    try {
-        config.parse(writeOnly);
-        ADD_FAILURE() << "a stream that cannot be read was taken as an empty file";
-    } catch (const FatalErrorCalled& error) {
-        EXPECT_EQ(error.message, "config file: read error at line: 1");
-    }
-    std::fclose(writeOnly);
 }
 
 TEST(ConfigurationFile, PosixStyleDerivesWithSlash) {

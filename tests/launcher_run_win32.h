@@ -150,6 +150,10 @@ std::optional<VmRecord> readVmRecord(const std::string& path);
 // arguments `arguments`.
 std::vector<std::string> plainVmArgv(const Installation& installation,
                                      const std::vector<std::string>& arguments);
+// The same with VM options before the entry class.
+std::vector<std::string> plainVmArgv(const Installation& installation,
+                                     const std::vector<std::string>& vmOptions,
+                                     const std::vector<std::string>& arguments);
 
 // ---------------------------------------------------------------------------------------
 // A started launcher
