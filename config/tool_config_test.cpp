@@ -103,9 +103,6 @@ INSTANTIATE_TEST_SUITE_P(
         ValidCase{"UTF-8 byte-order mark at the start is skipped",
                   "\xEF\xBB\xBFJDK_HOME=C:\\jdk\r\nBUILD=3\r\n",
                   {"C:\\jdk", "C:\\jdk\\bin\\java", "", "", "", "3"}},
-        ValidCase{"byte-order mark before a comment",
-                  "\xEF\xBB\xBF# settings\nVERSION=1",
-                  {"", "java", "", "", "1", ""}},
         ValidCase{"byte-order mark before spaces: the bytes after it read as before",
                   "\xEF\xBB\xBF  VERSION = 1 ",
                   {"", "java", "", "", "1", ""}},
@@ -168,9 +165,6 @@ INSTANTIATE_TEST_SUITE_P(
             "config file: UTF-16 is not supported, save the file as ANSI or UTF-8 at line: 1"},
         ErrorCase{
             "UTF-16 big-endian", std::string("\xFE\xFF\0B\0=\0\x31", 8),
-            "config file: UTF-16 is not supported, save the file as ANSI or UTF-8 at line: 1"},
-        ErrorCase{
-            "UTF-16 mark alone", "\xFF\xFE",
             "config file: UTF-16 is not supported, save the file as ANSI or UTF-8 at line: 1"},
         ErrorCase{"UTF-16 mark after the start is plain bytes", "# c\n\xFF\xFE",
                   "config file: illegal format of assignment at line: 2"},

@@ -300,26 +300,6 @@ TEST_F(LauncherTest, QuotedPathEntryIsSearched) {
     EXPECT_EQ(record->argv, plainVmArgv(installation, {"-d", "out", "file1"}));
 }
 
-// As Notepad saves it: UTF-8 with a byte-order mark runs; UTF-16 is refused before anything
-// starts.
-TEST_F(LauncherTest, EditorEncodingsOfTheConfiguration) {
-    const Installation utf8 = installLauncher("utf8-bom", "\xEF\xBB\xBFJDK_HOME=<jdk>\r\n");
-    steerVm(utf8, {});
-    Launch run(commandLine(utf8.launcher, {"x"}), utf8.dir);
-    EXPECT_EQ(run.waitForExit(kRunLimitMs), 0u) << run.errors();
-    const std::optional<VmRecord> record = readVmRecord(utf8.recordPath());
-    ASSERT_TRUE(record.has_value()) << "the VM did not run";
-    EXPECT_EQ(record->argv, plainVmArgv(utf8, {"x"}));
-
-    const Installation utf16 = installLauncher("utf16", std::string("\xFF\xFEJ\0=\0\r\0\n\0", 10));
-    Launch refused(commandLine(utf16.launcher, {"x"}), utf16.dir);
-    EXPECT_EQ(refused.waitForExit(kRunLimitMs), 1u);
-    EXPECT_EQ(refused.errors(),
-              "config file: UTF-16 is not supported, save the file as ANSI or UTF-8 at line: 1");
-    EXPECT_EQ(refused.output(), "");
-    EXPECT_EQ(refused.accounting().TotalProcesses, 1u) << "something was started";
-}
-
 TEST_F(LauncherTest, BareNameFoundThroughPath) {
     const Installation installation = installLauncher("path", kPlainConfig);
     const std::string elsewhere = tempDir("elsewhere");
