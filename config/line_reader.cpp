@@ -44,6 +44,10 @@ bool LineReader::next(std::string_view& line) {
         carry_.append(begin, available);
         if (!refill()) {
             finished_ = true;
+            if (std::ferror(stream_) != 0) {
+                failed_ = true;
+                return false;
+            }
             line = carry_;
             return true;
         }

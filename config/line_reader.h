@@ -8,13 +8,16 @@
 // Splits a stream into lines at LF, reading it in large blocks. A CR right before an LF is
 // dropped with it, so CR LF files read like LF files on every platform. After the last LF
 // there is always one more line (possibly empty), as a line-by-line reader that tests for
-// the end before each read sees it. A read error ends the lines like the end of the file.
+// the end before each read sees it. A read error ends the lines too; failed() tells it from
+// the end of the file.
 class LineReader {
   public:
     explicit LineReader(std::FILE* stream);
 
     // Sets line to the next line, valid until the next call; false when none is left.
     bool next(std::string_view& line);
+    // True when the lines ended because the stream could not be read.
+    bool failed() const { return failed_; }
 
   private:
     bool refill();
@@ -25,4 +28,5 @@ class LineReader {
     std::size_t end_ = 0;
     std::string carry_;
     bool finished_ = false;
+    bool failed_ = false;
 };

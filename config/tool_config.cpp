@@ -2,6 +2,7 @@
 
 #include "common/fatal_error.h"
 #include "config/line_reader.h"
+#include "config/regular_file.h"
 
 namespace {
 
@@ -14,6 +15,27 @@ std::string_view trimSpaces(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+std::string atLine(unsigned long lineNumber) {
+    return " at line: " + std::to_string(lineNumber);
+}
+
+// The first line without a UTF-8 byte-order mark, which editors put at the start of a file.
+// A UTF-16 file cannot be read as bytes at all and is refused with a hint.
+std::string_view withoutByteOrderMark(std::string_view firstLine) {
+    if (startsWith(firstLine, "\xFF\xFE") || startsWith(firstLine, "\xFE\xFF")) {
+        fatalError("config file: UTF-16 is not supported, save the file as ANSI or UTF-8" +
+                   atLine(1));
+    }
+    if (startsWith(firstLine, "\xEF\xBB\xBF")) {
+        firstLine.remove_prefix(3);
+    }
+    return firstLine;
+}
+
 } // namespace
 
 void ToolConfig::parse(std::FILE* stream) {
@@ -21,8 +43,11 @@ void ToolConfig::parse(std::FILE* stream) {
     unsigned long lineNumber = 1;
     std::string_view line;
     while (reader.next(line)) {
-        handleLine(line, lineNumber);
+        handleLine(lineNumber == 1 ? withoutByteOrderMark(line) : line, lineNumber);
         ++lineNumber;
+    }
+    if (reader.failed()) {
+        fatalError("config file: read error" + atLine(lineNumber));
     }
     if (javaExecutable_.empty()) {
         javaExecutable_ = "java";
@@ -33,7 +58,7 @@ void ToolConfig::load(const std::string& directory) {
     // The directory already ends in a separator; the doubled one is accepted by the file
     // system and is what users see in the message.
     const std::string path = directory + style_.dirSeparator + kFileName;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = openRegularFile(path);
     if (file == nullptr) {
         fatalError("cannot find config file: " + path);
     }
@@ -42,14 +67,17 @@ void ToolConfig::load(const std::string& directory) {
 }
 
 void ToolConfig::handleLine(std::string_view line, unsigned long lineNumber) {
+    // A NUL byte (UTF-16 without a mark, a binary file) would cut the VM's command line short.
+    if (line.find('\0') != std::string_view::npos) {
+        fatalError("config file: illegal format of assignment" + atLine(lineNumber));
+    }
     const std::string_view trimmed = trimSpaces(line);
     if (trimmed.empty() || trimmed.front() == '#') {
         return;
     }
     const std::size_t equals = trimmed.find('=');
     if (equals == std::string_view::npos) {
-        fatalError("config file: illegal format of assignment at line: " +
-                   std::to_string(lineNumber));
+        fatalError("config file: illegal format of assignment" + atLine(lineNumber));
     }
     assign(trimSpaces(trimmed.substr(0, equals)), trimSpaces(trimmed.substr(equals + 1)),
            lineNumber);
@@ -73,6 +101,6 @@ void ToolConfig::assign(std::string_view name, std::string_view value, unsigned 
         build_ = value;
     } else {
         fatalError("config file: unknown name of variable: " + std::string(name) +
-                   " at line: " + std::to_string(lineNumber));
+                   atLine(lineNumber));
     }
 }

@@ -14,10 +14,11 @@ class ToolConfig {
 
     explicit ToolConfig(const PathStyle& style = kHostStyle) : style_(style) {}
 
-    // Reads settings from an open stream up to its end. Every error ends through fatalError.
+    // Reads settings from an open stream up to its end: a UTF-8 byte-order mark at its start
+    // is skipped, UTF-16 is refused. Every error, a read error too, ends through fatalError.
     virtual void parse(std::FILE* stream);
-    // Opens "<directory><separator>morle_tool.cfg" and parses it; a file that cannot be
-    // opened ends through fatalError.
+    // Opens "<directory><separator>morle_tool.cfg" and parses it; a path that is not a
+    // regular file, or a file that cannot be opened, ends through fatalError.
     virtual void load(const std::string& directory);
 
     std::string jdkHome() const { return jdkHome_; }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "test_support.h"
@@ -90,17 +91,22 @@ INSTANTIATE_TEST_SUITE_P(
         ValidCase{"only one CR is dropped", "VERSION=1.0\r\r\n", {"", "java", "", "", "1.0\r", ""}},
         ValidCase{"tab is not trimmed from value", "BUILD=7\t", {"", "java", "", "", "", "7\t"}},
         ValidCase{"last line without LF", "BUILD=9", {"", "java", "", "", "", "9"}},
-        ValidCase{"NUL and 0x1A bytes are plain bytes",
-                  std::string("BUILD=a\0b\x1a"
-                              "c",
-                              11),
+        ValidCase{"0x1A bytes are plain bytes",
+                  "BUILD=a\x1a"
+                  "c",
                   {"", "java", "", "", "",
-                   std::string("a\0b\x1a"
-                               "c",
-                               5)}},
-        ValidCase{"byte-order mark is not recognised as such",
+                   "a\x1a"
+                   "c"}},
+        ValidCase{"byte-order mark after the start is a plain byte sequence",
                   "#x\nVERSION=\xEF\xBB\xBF",
-                  {"", "java", "", "", "\xEF\xBB\xBF", ""}}),
+                  {"", "java", "", "", "\xEF\xBB\xBF", ""}},
+        ValidCase{"UTF-8 byte-order mark at the start is skipped",
+                  "\xEF\xBB\xBFJDK_HOME=C:\\jdk\r\nBUILD=3\r\n",
+                  {"C:\\jdk", "C:\\jdk\\bin\\java", "", "", "", "3"}},
+        ValidCase{"byte-order mark before spaces: the bytes after it read as before",
+                  "\xEF\xBB\xBF  VERSION = 1 ",
+                  {"", "java", "", "", "1", ""}},
+        ValidCase{"nothing but a byte-order mark", "\xEF\xBB\xBF", {"", "java", "", "", "", ""}}),
     testing_support::TitleName());
 
 struct ErrorCase {
@@ -146,9 +152,27 @@ INSTANTIATE_TEST_SUITE_P(
                   "config file: illegal format of assignment at line: 3"},
         ErrorCase{"CR LF lines are numbered like LF lines", "A=1\r\n",
                   "config file: unknown name of variable: A at line: 1"},
-        ErrorCase{"NUL inside a name is reported whole", std::string("A\0B=1", 5),
-                  "config file: unknown name of variable: " + std::string("A\0B", 3) +
-                      " at line: 1"}),
+        ErrorCase{"NUL inside a name refuses the line", std::string("A\0B=1", 5),
+                  "config file: illegal format of assignment at line: 1"},
+        ErrorCase{"NUL inside a value refuses the line", std::string("VERSION=1\nBUILD=a\0b", 19),
+                  "config file: illegal format of assignment at line: 2"},
+        ErrorCase{"NUL inside a comment refuses the line", std::string("\n# a\0b\nBUILD=1", 14),
+                  "config file: illegal format of assignment at line: 2"},
+        ErrorCase{"UTF-16 without a mark", std::string("B\0U\0I\0L\0D\0=\0\x31\0\n\0", 16),
+                  "config file: illegal format of assignment at line: 1"},
+        ErrorCase{
+            "UTF-16 little-endian", std::string("\xFF\xFE#\0\n\0B\0=\0", 10),
+            "config file: UTF-16 is not supported, save the file as ANSI or UTF-8 at line: 1"},
+        ErrorCase{
+            "UTF-16 big-endian", std::string("\xFE\xFF\0B\0=\0\x31", 8),
+            "config file: UTF-16 is not supported, save the file as ANSI or UTF-8 at line: 1"},
+        ErrorCase{"UTF-16 mark after the start is plain bytes", "# c\n\xFF\xFE",
+                  "config file: illegal format of assignment at line: 2"},
+        ErrorCase{"only one UTF-8 mark is skipped",
+                  "\xEF\xBB\xBF\xEF\xBB\xBF"
+                  "A=1",
+                  "config file: unknown name of variable: \xEF\xBB\xBF"
+                  "A at line: 1"}),
     testing_support::TitleName());
 
 TEST(ConfigurationFile, MissingFileNamesTheDoubledSeparatorPath) {
@@ -161,6 +185,20 @@ TEST(ConfigurationFile, MissingFileNamesTheDoubledSeparatorPath) {
     } catch (const FatalErrorCalled& error) {
         EXPECT_EQ(error.message,
                   "cannot find config file: " + dir + kHostStyle.dirSeparator + "morle_tool.cfg");
+    }
+}
+
+TEST(ConfigurationFile, DirectoryOfTheFileNameIsRefused) {
+    const std::string dir = testing_support::makeTempDir("dircfg");
+    const std::string path = dir + kHostStyle.dirSeparator + "morle_tool.cfg";
+    std::filesystem::create_directory(dir + "morle_tool.cfg");
+    ToolConfig config;
+    FatalErrorTrap trap;
+    try {
+        config.load(dir);
+        FAIL() << "a directory was read as the configuration";
+    } catch (const FatalErrorCalled& error) {
+        EXPECT_EQ(error.message, "cannot find config file: " + path);
     }
 }
 

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "config/regular_file.h"
+
 namespace {
 
 std::string executableName(std::string_view name, const PathStyle& style) {
@@ -21,11 +23,18 @@ std::string executableName(std::string_view name, const PathStyle& style) {
 }
 
 std::string directoryOf(const std::string& candidate, const PathStyle& style) {
-    const std::size_t lastSeparator = candidate.rfind(style.dirSeparator);
+    const std::size_t lastSeparator = candidate.find_last_of(style.directoryEnds);
     if (lastSeparator == std::string::npos) {
         return std::string(".") + style.dirSeparator;
     }
     return candidate.substr(0, lastSeparator + 1);
+}
+
+std::string_view withoutEnclosingQuotes(std::string_view entry) {
+    if (entry.size() >= 2 && entry.front() == '"' && entry.back() == '"') {
+        return entry.substr(1, entry.size() - 2);
+    }
+    return entry;
 }
 
 } // namespace
@@ -34,37 +43,49 @@ std::string findToolDir(std::string_view name, const std::optional<std::string>&
                         const FileProbe& canOpen, const PathStyle& style) {
     const std::string exeName = executableName(name, style);
     std::string candidate = exeName;
-    if (canOpen(candidate)) {
+    if (style.programSearch == ProgramSearch::NameThenPath) {
+        if (canOpen(candidate)) {
+            return directoryOf(candidate, style);
+        }
+    } else if (exeName.find_first_of(style.directoryEnds) != std::string::npos) {
+        // exec runs such a name as written, so that is where the launcher is.
         return directoryOf(candidate, style);
     }
-    if (pathValue) {
-        const std::string& entries = *pathValue;
-        std::size_t start = 0;
-        while (start <= entries.size()) {
-            std::size_t end = entries.find(style.listSeparator, start);
-            if (end == std::string::npos) {
-                end = entries.size();
-            }
-            if (end > start) {
-                candidate.assign(entries, start, end - start);
-                candidate += style.dirSeparator;
-                candidate += exeName;
-                if (canOpen(candidate)) {
-                    break;
-                }
-            }
-            start = end + 1;
+    const std::string_view entries = pathValue ? std::string_view(*pathValue) : style.defaultPath;
+    std::size_t start = 0;
+    while (start <= entries.size()) {
+        std::size_t end = entries.find(style.listSeparator, start);
+        if (end == std::string_view::npos) {
+            end = entries.size();
+        }
+        std::string_view entry = entries.substr(start, end - start);
+        start = end + 1;
+        if (style.unquotesPathEntries) {
+            entry = withoutEnclosingQuotes(entry);
+        }
+        if (!entry.empty()) {
+            candidate.assign(entry);
+            candidate += style.dirSeparator;
+            candidate += exeName;
+        } else if (style.programSearch == ProgramSearch::Exec) {
+            candidate = exeName; // the current directory, named as exec names it
+        } else {
+            continue;
+        }
+        if (canOpen(candidate)) {
+            break;
         }
     }
     return directoryOf(candidate, style);
 }
 
-bool isReadableRegularFile(const std::string& path) {
+bool isRegularFile(const std::string& path) {
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return false;
-    }
-    std::FILE* file = std::fopen(path.c_str(), "r");
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool isReadableRegularFile(const std::string& path) {
+    std::FILE* file = openRegularFile(path);
     if (file == nullptr) {
         return false;
     }
@@ -77,5 +98,7 @@ std::string findToolDir(std::string_view name) {
     if (const char* path = std::getenv("PATH")) {
         pathValue = path;
     }
-    return findToolDir(name, pathValue, isReadableRegularFile, kHostStyle);
+    return findToolDir(name, pathValue,
+                       kHostStyle.programMustBeReadable ? isReadableRegularFile : isRegularFile,
+                       kHostStyle);
 }

@@ -66,12 +66,24 @@ INSTANTIATE_TEST_SUITE_P(
                    "C:\\tools",
                    {"tool.exe", "C:\\tools\\tool.exe"},
                    ".\\"},
-        LookupCase{"forward slashes are no separators",
+        LookupCase{"forward slashes separate too",
                    win,
                    "C:/tools/tool.exe",
                    std::nullopt,
                    {"C:/tools/tool.exe"},
-                   ".\\"},
+                   "C:/tools/"},
+        LookupCase{"the last of either separator ends the directory",
+                   win,
+                   "C:\\a/b\\c/tool",
+                   std::nullopt,
+                   {"C:\\a/b\\c/tool.exe"},
+                   "C:\\a/b\\c/"},
+        LookupCase{"forward slashes in a name not found: last PATH entry",
+                   win,
+                   "C:/tools/tool",
+                   "C:\\b",
+                   {},
+                   "C:\\b\\C:/tools/"},
         LookupCase{"empty PATH pieces skipped",
                    win,
                    "tool",
@@ -87,12 +99,26 @@ INSTANTIATE_TEST_SUITE_P(
                    "C:\\t\\",
                    {"C:\\t\\\\tool.exe"},
                    "C:\\t\\\\"},
-        LookupCase{"quoted PATH entry never opens but decides",
+        LookupCase{"quoted PATH entry loses its quotes and decides",
                    win,
                    "tool",
                    "C:\\a;\"C:\\q\"",
                    {},
-                   "\"C:\\q\"\\"},
+                   "C:\\q\\"},
+        LookupCase{"quoted PATH entry is found before a later installation",
+                   win,
+                   "se_javac",
+                   "\"C:\\Program Files\\se javac\";C:\\other",
+                   {"C:\\Program Files\\se javac\\se_javac.exe", "C:\\other\\se_javac.exe"},
+                   "C:\\Program Files\\se javac\\"},
+        LookupCase{"quotes inside an entry are kept",
+                   win,
+                   "tool",
+                   "C:\\\"a b\"\\x",
+                   {"C:\\\"a b\"\\x\\tool.exe", "C:\\a b\\x\\tool.exe"},
+                   "C:\\\"a b\"\\x\\"},
+        LookupCase{"one pair only", win, "tool", "\"\"C:\\q\"\"", {}, "\"C:\\q\"\\"},
+        LookupCase{"quoted empty entry is skipped", win, "tool", "C:\\a;\"\"", {}, "C:\\a\\"},
         LookupCase{"directory part appended to entries",
                    win,
                    "C:\\a\\tool",
@@ -132,11 +158,53 @@ INSTANTIATE_TEST_SUITE_P(
                    "/usr/bin:/opt/tools",
                    {"/opt/tools/tool"},
                    "/opt/tools/"},
-        LookupCase{"bare name in current directory", nix, "tool", "/opt", {"tool"}, "./"},
+        LookupCase{"bare name in current directory is not looked at",
+                   nix,
+                   "se_javac",
+                   "/opt",
+                   {"se_javac", "/opt/se_javac"},
+                   "/opt/"},
+        LookupCase{"bare name in current directory, not on PATH",
+                   nix,
+                   "se_javac",
+                   "/opt:/usr/bin",
+                   {"se_javac"},
+                   "/usr/bin/"},
+        LookupCase{"name with a slash is not searched on PATH",
+                   nix,
+                   "/opt/se/bin/se_javac",
+                   "/bin",
+                   {"/bin//opt/se/bin/se_javac"},
+                   "/opt/se/bin/"},
+        LookupCase{"relative name with a slash as written",
+                   nix,
+                   "bin/se_javac",
+                   "/opt",
+                   {"/opt/bin/se_javac"},
+                   "bin/"},
+        LookupCase{"backslash is no separator", nix, "a\\b\\tool", "/p", {"/p/a\\b\\tool"}, "/p/"},
+        LookupCase{"empty PATH piece is the current directory",
+                   nix,
+                   "tool",
+                   "/a::/b",
+                   {"tool", "/b/tool"},
+                   "./"},
+        LookupCase{"empty PATH value is the current directory", nix, "tool", "", {"tool"}, "./"},
+        LookupCase{"nothing opens: last PATH entry", nix, "tool", "::/a::/b", {}, "/b/"},
         LookupCase{
-            "backslash is no separator", nix, "a\\b\\tool", std::nullopt, {"a\\b\\tool"}, "./"},
-        LookupCase{"empty PATH pieces skipped", nix, "tool", "::/a::/b:", {"/b/tool"}, "/b/"},
-        LookupCase{"nothing opens: last PATH entry", nix, "tool", "::/a::/b:", {}, "/b/"},
+            "nothing opens, trailing empty piece: current directory", nix, "tool", "/a:", {}, "./"},
+        LookupCase{"PATH not set, nothing opens: last default entry",
+                   nix,
+                   "tool",
+                   std::nullopt,
+                   {"tool"},
+                   "/usr/bin/"},
+        LookupCase{"quotes in PATH entries are plain characters",
+                   nix,
+                   "tool",
+                   "\"/q\"",
+                   {"/q/tool"},
+                   "\"/q\"/"},
         LookupCase{"no .exe rule", nix, "tool", "/b", {"/b/tool.exe"}, "/b/"},
         LookupCase{"relative name opens",
                    nix,
@@ -156,7 +224,20 @@ TEST(ToolDirLookupOrder, TriesNameThenEachEntryOnceInOrder) {
 TEST(ToolDirLookupOrder, StopsAtTheFirstCandidateThatOpens) {
     FakeFiles files{{"/a/tool"}, {}};
     findToolDir("tool", std::string("/a:/b"), files.probe(), kPosixStyle);
-    const std::vector<std::string> expected{"tool", "/a/tool"};
+    const std::vector<std::string> expected{"/a/tool"};
+    EXPECT_EQ(files.probed, expected);
+}
+
+TEST(ToolDirLookupOrder, ExecProbesNothingForANameWithASlash) {
+    FakeFiles files;
+    EXPECT_EQ(findToolDir("./se_javac", std::string("/a:/b"), files.probe(), kPosixStyle), "./");
+    EXPECT_TRUE(files.probed.empty());
+}
+
+TEST(ToolDirLookupOrder, ExecTriesEmptyPiecesAsTheBareName) {
+    FakeFiles files;
+    findToolDir("tool", std::string(":/a::"), files.probe(), kPosixStyle);
+    const std::vector<std::string> expected{"tool", "/a/tool", "tool", "tool"};
     EXPECT_EQ(files.probed, expected);
 }
 
@@ -177,6 +258,9 @@ TEST(ReadableRegularFile, FilesOpenDirectoriesAndMissingOnesDoNot) {
     EXPECT_FALSE(isReadableRegularFile(dir + "missing"));
     EXPECT_FALSE(isReadableRegularFile(dir + "."));
     EXPECT_FALSE(isReadableRegularFile(dir.substr(0, dir.size() - 1)));
+    EXPECT_TRUE(isRegularFile(dir + "present"));
+    EXPECT_FALSE(isRegularFile(dir + "missing"));
+    EXPECT_FALSE(isRegularFile(dir + "."));
 }
 
 } // namespace

@@ -56,9 +56,20 @@ std::string describe(const Outcome& outcome) {
            " BUILD=" + visible(outcome.build) + "}";
 }
 
-// The file's meaning, read the simple way: the text split at LF, a CR before an LF dropped
-// with it (a CR at the very end stays), spaces trimmed, '#' lines and blank lines skipped.
+constexpr std::string_view kUtf16Refused =
+    "config file: UTF-16 is not supported, save the file as ANSI or UTF-8 at line: 1";
+
+// The file's meaning, read the simple way: a UTF-16 mark refused and a UTF-8 mark dropped at
+// the start, the text split at LF, a line holding a NUL refused, a CR before an LF dropped with
+// it (a CR at the very end stays), spaces trimmed, '#' lines and blank lines skipped.
 Outcome readInMemory(std::string_view text, const PathStyle& style) {
+    const std::string_view head = text.substr(0, 3);
+    if (head.substr(0, 2) == "\xFF\xFE" || head.substr(0, 2) == "\xFE\xFF") {
+        return failure(std::string(kUtf16Refused));
+    }
+    if (head == "\xEF\xBB\xBF") {
+        text.remove_prefix(3);
+    }
     Outcome outcome;
     unsigned long number = 0;
     std::size_t start = 0;
@@ -76,6 +87,10 @@ Outcome readInMemory(std::string_view text, const PathStyle& style) {
                 line.remove_suffix(1);
             }
             start = end + 1;
+        }
+        if (line.find('\0') != std::string_view::npos) {
+            return failure("config file: illegal format of assignment at line: " +
+                           std::to_string(number));
         }
         line = trimSpaces(line);
         if (line.empty() || line.front() == '#') {
@@ -124,6 +139,9 @@ bool isKnownError(std::string_view message) {
         "config file: illegal format of assignment at line: ";
     static constexpr std::string_view kUnknown = "config file: unknown name of variable: ";
     static constexpr std::string_view kAtLine = " at line: ";
+    if (message == kUtf16Refused) {
+        return true;
+    }
     if (message.substr(0, kIllegal.size()) == kIllegal) {
         return isLineNumber(message.substr(kIllegal.size()));
     }

@@ -1,6 +1,7 @@
 // findToolDir with arbitrary names and PATH values in both path styles, against a file
 // system that a hash of each candidate decides: the order of the probes and the directory
-// returned must follow the lookup rules.
+// returned must follow the lookup rules (Windows: the name first, quoted entries, '/' as a
+// separator too; Linux: exec's rules).
 //
 // Input: byte 0 holds flags (bit 0: Windows path style, else POSIX; bit 1: PATH is set;
 // bits 2-3: k, a candidate opens when its hash is divisible by 2^k), byte 1 seeds the hash,
@@ -41,10 +42,6 @@ std::string executableName(std::string_view name, const PathStyle& style) {
     return std::string(name) + std::string(style.exeSuffix);
 }
 
-bool endsWith(std::string_view text, char c) {
-    return !text.empty() && text.back() == c;
-}
-
 // Whether a candidate opens: its hash is divisible by 2^rarity.
 struct FakeFiles {
     std::uint8_t seed;
@@ -66,22 +63,39 @@ Strings listEntries(const std::string& list, char separator) {
     return entries;
 }
 
-// The whole search: the name, then each non-empty PATH entry joined with it, up to the
-// first candidate that opens.
-Strings expectedProbes(const std::string& exeName, const std::optional<std::string>& pathValue,
-                       const FakeFiles& files, const PathStyle& style) {
-    Strings probes{exeName};
-    if (files.opens(exeName) || !pathValue) {
-        return probes;
+// Every candidate in the order the platform's program start tries them.
+// Windows: the name, then each PATH entry (one pair of enclosing quotes removed, empty ones
+// skipped) joined with it. exec: nothing for a name holding a '/'; otherwise each entry of
+// PATH, or of "/bin:/usr/bin" when PATH is not set, joined with it, an empty entry giving the
+// name alone.
+Strings allCandidates(const std::string& exeName, const std::optional<std::string>& pathValue,
+                      bool windows) {
+    Strings candidates;
+    if (windows) {
+        candidates.push_back(exeName);
+    } else if (exeName.find('/') != std::string::npos) {
+        return candidates;
     }
-    for (const std::string& entry : listEntries(*pathValue, style.listSeparator)) {
-        if (entry.empty()) {
-            continue;
+    const std::string list = pathValue ? *pathValue : (windows ? "" : "/bin:/usr/bin");
+    for (std::string entry : listEntries(list, windows ? ';' : ':')) {
+        if (windows && entry.size() >= 2 && entry.front() == '"' && entry.back() == '"') {
+            entry = entry.substr(1, entry.size() - 2);
         }
-        probes.push_back(entry);
-        probes.back() += style.dirSeparator;
-        probes.back() += exeName;
-        if (files.opens(probes.back())) {
+        if (!entry.empty()) {
+            candidates.push_back(entry + (windows ? "\\" : "/") + exeName);
+        } else if (!windows) {
+            candidates.push_back(exeName);
+        }
+    }
+    return candidates;
+}
+
+// The candidates up to the first that opens.
+Strings expectedProbes(const Strings& candidates, const FakeFiles& files) {
+    Strings probes;
+    for (const std::string& candidate : candidates) {
+        probes.push_back(candidate);
+        if (files.opens(candidate)) {
             break;
         }
     }
@@ -92,19 +106,20 @@ Strings expectedProbes(const std::string& exeName, const std::optional<std::stri
 void checkShape(const std::string& context, const std::string& found, const Strings& probed,
                 const std::string& exeName, const PathStyle& style) {
     const std::string current = std::string(".") + style.dirSeparator;
-    if (!endsWith(found, style.dirSeparator)) {
-        fail(context + "result " + visible(found) + " does not end in the separator");
+    if (found.empty() || style.directoryEnds.find(found.back()) == std::string_view::npos) {
+        fail(context + "result " + visible(found) + " does not end in a separator");
     }
-    if (probed.empty() || probed.front() != exeName) {
-        fail(context + "first probe is not " + visible(exeName) + ": " + visible(probed));
-    }
-    bool prefixOfProbe = false;
+    bool prefixOfProbe = exeName.compare(0, found.size(), found) == 0;
     for (const std::string& candidate : probed) {
+        if (candidate.size() < exeName.size() ||
+            candidate.compare(candidate.size() - exeName.size(), exeName.size(), exeName) != 0) {
+            fail(context + "probe " + visible(candidate) + " does not end in " + visible(exeName));
+        }
         prefixOfProbe = prefixOfProbe || candidate.compare(0, found.size(), found) == 0;
     }
     if (found != current && !prefixOfProbe) {
         fail(context + "result " + visible(found) + " is neither " + visible(current) +
-             " nor the start of a probed candidate " + visible(probed));
+             " nor the start of the name or a probed candidate " + visible(probed));
     }
 }
 
@@ -139,13 +154,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string exeName = executableName(name, style);
     checkShape(context, found, probed, exeName, style);
 
-    const Strings expected = expectedProbes(exeName, pathValue, files, style);
+    const bool windows = &style == &kWindowsStyle;
+    const Strings expected = expectedProbes(allCandidates(exeName, pathValue, windows), files);
     if (probed != expected) {
         fail(context + "probed " + visible(probed) + ", expected " + visible(expected));
     }
-    // The directory part of the last candidate probed, found or not.
-    const std::string& last = expected.back();
-    const std::size_t separator = last.rfind(style.dirSeparator);
+    // The directory part of the last candidate probed, found or not; of the name itself when
+    // nothing was probed.
+    const std::string& last = expected.empty() ? exeName : expected.back();
+    const std::size_t separator = last.find_last_of(windows ? "\\/" : "/");
     const std::string directory = separator == std::string::npos
                                       ? std::string(".") + style.dirSeparator
                                       : last.substr(0, separator + 1);

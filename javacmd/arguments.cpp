@@ -42,8 +42,10 @@ void addVmOptions(ArgumentList& list, int argc, const char* const* argv, bool is
         if (isRunner && !isOption(argument)) {
             break;
         }
+        // Unquoted, so that a blank divides the value; a double quote must not open a quoted
+        // part that would swallow the entry class and the tool's arguments.
         if (isVmOption(argument) && argument.size() > 2) {
-            list.emplace_back(argument.substr(2));
+            list.push_back(escapeQuotesOnly(argument.substr(2)));
         }
     }
 }

@@ -1,6 +1,10 @@
 #include "javacmd/quoting.h"
 
-std::string escapeForQuotes(std::string_view text) {
+namespace {
+
+// Backslashes before a double quote are doubled and the quote escaped; with
+// `beforeClosingQuote`, backslashes at the end are doubled too.
+std::string escapeQuotes(std::string_view text, bool beforeClosingQuote) {
     std::string escaped;
     escaped.reserve(text.size());
     std::size_t backslashes = 0;
@@ -17,9 +21,18 @@ std::string escapeForQuotes(std::string_view text) {
         backslashes = 0;
         escaped += c;
     }
-    // Backslashes at the end precede the closing quote.
-    escaped.append(2 * backslashes, '\\');
+    escaped.append(beforeClosingQuote ? 2 * backslashes : backslashes, '\\');
     return escaped;
+}
+
+} // namespace
+
+std::string escapeForQuotes(std::string_view text) {
+    return escapeQuotes(text, true);
+}
+
+std::string escapeQuotesOnly(std::string_view text) {
+    return escapeQuotes(text, false);
 }
 
 std::string quoteArgument(std::string_view text) {

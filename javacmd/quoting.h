@@ -12,6 +12,12 @@ using ArgumentList = std::vector<std::string>;
 // Text without a double quote and without a trailing backslash comes back unchanged.
 std::string escapeForQuotes(std::string_view text);
 
+// `text` for a place outside double quotes where a double quote must not open a quoted part:
+// each double quote, with the backslashes right before it, is escaped as escapeForQuotes
+// does. Nothing else changes, so blanks still divide the text into several elements and
+// text without a double quote comes back unchanged.
+std::string escapeQuotesOnly(std::string_view text);
+
 // `text` escaped and put between double quotes: one command-line element.
 std::string quoteArgument(std::string_view text);
 

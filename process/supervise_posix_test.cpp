@@ -3,6 +3,7 @@
 // <JDK_HOME>/bin/java. Every wait has a time limit, and every process a test starts is ended
 // when the test ends.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <gtest/gtest.h>
@@ -100,6 +101,14 @@ INSTANTIATE_TEST_SUITE_P(
                       ArgumentCase{"VmOptionWithSpaceBecomesTwoWords",
                                    {"-J-Dx=a b", "file"},
                                    {"-Dx=a", "b"},
+                                   {"file"}},
+                      ArgumentCase{"VmOptionWithAQuoteLeavesTheRestIntact",
+                                   {"-J-Dx=a\"b", "-d", "out", "Prog.java"},
+                                   {"-Dx=a\"b"},
+                                   {"-d", "out", "Prog.java"}},
+                      ArgumentCase{"VmOptionInQuotesStillDividedAtTheSpace",
+                                   {"-J-Dx=\"a b\\\"", "file"},
+                                   {"-Dx=\"a", "b\\\""},
                                    {"file"}}),
     caseName<ArgumentCase>);
 
@@ -383,6 +392,45 @@ TEST_P(EachLauncher, FindsItselfThroughPath) {
     EXPECT_EQ(run.vmArgv(), expectedVmArgv(installation, {}, {"x"}));
 }
 
+// What the shell found on PATH is the launcher, not a file of that name in the current
+// directory, whose configuration would decide which program runs.
+TEST(SupervisePosix, FileOfItsNameInTheCurrentDirectoryIsIgnored) {
+    Installation installation;
+    const std::string decoy = installation.makeSubdir("decoy");
+    testing_support::writeFile(decoy + "se_javac", "not the launcher\n");
+    Installation::writeConfigInto(decoy, {"JDK_HOME=" + decoy + "jdk"});
+    Launch launch{{"x"}};
+    launch.program = "se_javac";
+    launch.cwd = decoy;
+    launch.path = installation.dir() + ":/usr/bin:/bin";
+    LauncherRun run(installation, launch);
+
+    EXPECT_EQ(run.finish(), Outcome::exitCode(0)) << run.out() << run.err();
+    EXPECT_EQ(run.vmArgv(), expectedVmArgv(installation, {}, {"x"}));
+}
+
+// exec needs no read permission, and neither does the lookup: an execute-only launcher finds
+// its configuration, started by its path and by its bare name.
+TEST(SupervisePosix, ExecuteOnlyLauncherFindsItsConfiguration) {
+    Installation installation;
+    fs::permissions(installation.launcher(),
+                    fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec);
+    fs::permissions(installation.dir(), fs::perms::all); // the stand-in records itself there
+    for (const bool throughPath : {false, true}) {
+        Launch launch{{"x"}};
+        launch.unprivileged = true;
+        if (throughPath) {
+            launch.program = "se_javac";
+            launch.path = installation.dir() + ":/usr/bin:/bin";
+        }
+        LauncherRun run(installation, launch);
+
+        EXPECT_EQ(run.finish(), Outcome::exitCode(0))
+            << (throughPath ? "bare name: " : "path: ") << run.err();
+        EXPECT_EQ(run.vmArgv(), expectedVmArgv(installation, {}, {"x"}));
+    }
+}
+
 // argv[0] may name another file than the one running; the monitor must be this one anyway.
 TEST(SupervisePosix, MonitorIsThisExecutableWhateverArgv0Names) {
     Installation installation;
@@ -408,6 +456,8 @@ struct ConfigErrorCase {
     std::string name;
     std::optional<std::vector<std::string>> lines; // nothing: no configuration file at all
     std::function<std::string(const Installation&)> message;
+    // Makes something else than a file under the configuration's name.
+    std::function<void(const std::string& path)> makeInstead = nullptr;
     std::string identity = "se_javac"; // the launcher that runs
 };
 void PrintTo(const ConfigErrorCase& row, std::ostream* out) {
@@ -416,6 +466,10 @@ void PrintTo(const ConfigErrorCase& row, std::ostream* out) {
 
 class ConfigurationError : public ::testing::TestWithParam<ConfigErrorCase> {};
 
+std::string missingFileMessage(const Installation& installation) {
+    return "cannot find config file: " + installation.dir() + "/morle_tool.cfg";
+}
+
 TEST_P(ConfigurationError, IsReportedOnStderrWithoutLineFeed) {
     const ConfigErrorCase& c = GetParam();
     Installation installation("e2e", c.identity);
@@ -423,6 +477,9 @@ TEST_P(ConfigurationError, IsReportedOnStderrWithoutLineFeed) {
         installation.writeConfig(*c.lines);
     } else {
         fs::remove(installation.path("morle_tool.cfg"));
+    }
+    if (c.makeInstead) {
+        c.makeInstead(installation.path("morle_tool.cfg"));
     }
     LauncherRun run(installation, Launch{{"-d", "out", "A.java"}});
 
@@ -436,11 +493,7 @@ TEST_P(ConfigurationError, IsReportedOnStderrWithoutLineFeed) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, ConfigurationError,
     ::testing::Values(
-        ConfigErrorCase{"MissingFile", std::nullopt,
-                        [](const Installation& installation) {
-                            return "cannot find config file: " + installation.dir() +
-                                   "/morle_tool.cfg";
-                        }},
+        ConfigErrorCase{"MissingFile", std::nullopt, missingFileMessage},
         ConfigErrorCase{"NoAssignment", std::vector<std::string>{"# settings", "JDK_HOME"},
                         [](const Installation&) {
                             return std::string(
@@ -451,11 +504,21 @@ INSTANTIATE_TEST_SUITE_P(
                             return std::string(
                                 "config file: unknown name of variable: jdk_home at line: 3");
                         }},
-        ConfigErrorCase{"RunnerMissingFile", std::nullopt,
-                        [](const Installation& installation) {
-                            return "cannot find config file: " + installation.dir() +
-                                   "/morle_tool.cfg";
-                        },
+        ConfigErrorCase{"Directory", std::nullopt, missingFileMessage,
+                        [](const std::string& path) { fs::create_directory(path); }},
+        ConfigErrorCase{"Fifo", std::nullopt, missingFileMessage,
+                        [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0644), 0); }},
+        ConfigErrorCase{"Utf16", std::vector<std::string>{std::string("\xFF\xFEJ\0=\0", 6)},
+                        [](const Installation&) {
+                            return std::string("config file: UTF-16 is not supported, save the "
+                                               "file as ANSI or UTF-8 at line: 1");
+                        }},
+        ConfigErrorCase{"NulByte", std::vector<std::string>{std::string("BUILD=1\0x", 9)},
+                        [](const Installation&) {
+                            return std::string(
+                                "config file: illegal format of assignment at line: 1");
+                        }},
+        ConfigErrorCase{"RunnerMissingFile", std::nullopt, missingFileMessage, nullptr,
                         "se_java"}),
     caseName<ConfigErrorCase>);
 

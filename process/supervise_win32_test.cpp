@@ -17,6 +17,7 @@ namespace {
 
 using namespace launcher_run;
 using testing_support::buildPath;
+using testing_support::writeFile;
 
 // ---------------------------------------------------------------------------------------
 // The VM's command line
@@ -104,6 +105,22 @@ TEST_F(LauncherTest, ToolArgumentsReachTheVmIntact) {
     const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
     ASSERT_TRUE(record.has_value()) << "the VM did not run";
     EXPECT_EQ(record->argv, plainVmArgv(installation, arguments));
+}
+
+// Typed in cmd as -J-Dx=a\"b, a quote in a VM option must not join the entry class and the
+// tool's arguments to it; a space still divides the option.
+TEST_F(LauncherTest, VmOptionWithAQuoteKeepsTheRestIntact) {
+    const Installation installation = installLauncher("vm-quote", kPlainConfig);
+    steerVm(installation, {});
+    Launch launch(commandLine(installation.launcher,
+                              {"-J-Dx=a\"b", "-J-Dp=C:\\o d\\", "-d", "out", "Prog.java"}),
+                  installation.dir);
+
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u);
+    const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
+    ASSERT_TRUE(record.has_value()) << "the VM did not run";
+    EXPECT_EQ(record->argv, plainVmArgv(installation, {"-Dx=a\"b", "-Dp=C:\\o", "d\\"},
+                                        {"-d", "out", "Prog.java"}));
 }
 
 // Only argc 4 with "-monitor" exactly selects the monitor; anything else is a launcher run
@@ -257,6 +274,43 @@ TEST_F(LauncherTest, DirectoryWithSpace) {
     const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
     ASSERT_TRUE(record.has_value()) << "the VM did not run";
     EXPECT_EQ(record->argv, plainVmArgv(installation, {"-d", "out"}));
+}
+
+// Build tools start programs as C:/dir/se_javac.exe: the configuration beside it counts, not
+// one in the current directory.
+TEST_F(LauncherTest, ForwardSlashesInTheLaunchersPath) {
+    const Installation installation = installLauncher("slashes", kPlainConfig);
+    const std::string elsewhere = tempDir("elsewhere");
+    writeFile(elsewhere + "morle_tool.cfg", "JDK_HOME=" + elsewhere + "no-such-jdk\n");
+    steerVm(installation, {});
+    Launch launch(commandLine(replaceAll(installation.launcher, "\\", "/"), {"-d", "out"}),
+                  installation.dir, elsewhere);
+
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u) << launch.output() << launch.errors();
+    const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
+    ASSERT_TRUE(record.has_value()) << "the VM did not run";
+    EXPECT_EQ(record->argv, plainVmArgv(installation, {"-d", "out"}));
+}
+
+// "C:\Program Files\se javac" written with its quotes on PATH is searched, not passed over
+// for another installation further on.
+TEST_F(LauncherTest, QuotedPathEntryIsSearched) {
+    const Installation installation = installLauncher("quoted", kPlainConfig, "se javac");
+    const Installation other = installLauncher("other", "JDK_HOME=<dir>no-such-jdk\n");
+    const std::string elsewhere = tempDir("elsewhere");
+    std::string pathValue = '"' + installation.dir.substr(0, installation.dir.size() - 1) + "\";" +
+                            other.dir.substr(0, other.dir.size() - 1);
+    if (const std::optional<std::string> previous = ScopedEnvironment::get("PATH")) {
+        pathValue += ';' + *previous;
+    }
+    environment_.set("PATH", pathValue);
+    steerVm(installation, {});
+    Launch launch("se_javac -d out file1", installation.dir, elsewhere, installation.launcher);
+
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u) << launch.output() << launch.errors();
+    const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
+    ASSERT_TRUE(record.has_value()) << "the VM did not run";
+    EXPECT_EQ(record->argv, plainVmArgv(installation, {"-d", "out", "file1"}));
 }
 
 TEST_P(EachLauncherTest, BareNameFoundThroughPath) {

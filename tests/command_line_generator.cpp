@@ -1,5 +1,7 @@
 #include "command_line_generator.h"
 
+#include <algorithm>
+
 #include "javacmd/arguments.h"
 #include "test_support.h"
 
@@ -27,14 +29,11 @@ std::string CommandLineGenerator::textWithoutQuotes(std::size_t maxLength) {
 std::vector<std::string> CommandLineGenerator::arguments(std::size_t maxCount,
                                                          std::size_t maxLength) {
     std::uniform_int_distribution<std::size_t> count(0, maxCount);
+    std::uniform_int_distribution<int> vmOption(0, 3);
     std::vector<std::string> result(count(random_));
     for (std::string& argument : result) {
-        argument = text(maxLength);
-        // -J arguments become VM options, which are deliberately not quoted; the round trip
-        // is about what gets quoted, so they are kept out here.
-        if (argument.compare(0, 2, "-J") == 0) {
-            argument[1] = 'j';
-        }
+        // About one in four a -J argument, which becomes an unquoted VM option.
+        argument = (vmOption(random_) == 0 ? "-J" : "") + text(maxLength);
     }
     return result;
 }
@@ -74,9 +73,24 @@ std::vector<std::string> expectedSplit(const ToolConfig& config,
         expected.emplace_back("-classpath");
         expected.push_back(classPath);
     }
+    std::vector<std::string> toolArguments;
+    for (const std::string& argument : userArguments) {
+        if (argument.compare(0, 2, "-J") != 0) {
+            toolArguments.push_back(argument);
+            continue;
+        }
+        // A VM option's words: split at blanks, quotes and backslashes taken literally.
+        std::size_t end = 2;
+        for (std::size_t start = 2; start < argument.size(); start = end + 1) {
+            end = std::min(argument.find_first_of(" \t", start), argument.size());
+            if (end > start) {
+                expected.push_back(argument.substr(start, end - start));
+            }
+        }
+    }
     expected.emplace_back(kEntryClass);
     expected.emplace_back("se_javac");
-    expected.insert(expected.end(), userArguments.begin(), userArguments.end());
+    expected.insert(expected.end(), toolArguments.begin(), toolArguments.end());
     return expected;
 }
 

@@ -20,6 +20,7 @@ class CommandLineGenerator {
     std::string text(std::size_t maxLength);
     // A text without double quotes: what a program name may hold.
     std::string textWithoutQuotes(std::size_t maxLength);
+    // About one in four begins with -J.
     std::vector<std::string> arguments(std::size_t maxCount, std::size_t maxLength);
 
   private:
@@ -32,7 +33,8 @@ ToolConfig loadedConfig(const std::string& jdkHome, const std::string& classPath
                         const std::string& build, const PathStyle& style);
 
 // Elements that a split of the joined list must give back: what each configured value and
-// each user argument must become after the VM's parser has removed quotes and escapes.
+// each user argument must become after the VM's parser has removed quotes and escapes; a -J
+// argument's value becomes its words between blanks, quotes and backslashes included.
 std::vector<std::string> expectedSplit(const ToolConfig& config,
                                        const std::vector<std::string>& userArguments,
                                        const PathStyle& style);

@@ -1,6 +1,7 @@
 #include "launcher_run_posix.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -320,6 +321,11 @@ LauncherRun::LauncherRun(const Installation& installation, const Launch& launch)
         sigprocmask(SIG_SETMASK, &none, nullptr);
         if (!launch.cwd.empty() && chdir(launch.cwd.c_str()) != 0) {
             _exit(126);
+        }
+        constexpr uid_t kNobody = 65534;
+        if (launch.unprivileged && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+            _exit(kCannotDropPrivileges);
         }
         // execvp looks the program up on the PATH of the environment it passes on.
         environ = environmentPointers.data();

@@ -146,7 +146,12 @@ struct Launch {
     std::map<int, int> passedDescriptors;
     bool ownProcessGroup = false;
     bool ignoreChildSignal = false;
+    // Run as user and group 65534 ("nobody") when the test runs as root, so that file
+    // permissions apply to the launcher; it ends with kCannotDropPrivileges if that fails.
+    bool unprivileged = false;
 };
+
+constexpr int kCannotDropPrivileges = 125;
 
 // A descriptor numbered 10 or higher with close-on-exec, out of the way of 0 to 2.
 int highDescriptor(int fd);

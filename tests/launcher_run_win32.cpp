@@ -179,9 +179,17 @@ std::optional<VmRecord> readVmRecord(const std::string& path) {
 
 std::vector<std::string> plainVmArgv(const Installation& installation,
                                      const std::vector<std::string>& arguments) {
+    return plainVmArgv(installation, {}, arguments);
+}
+
+std::vector<std::string> plainVmArgv(const Installation& installation,
+                                     const std::vector<std::string>& vmOptions,
+                                     const std::vector<std::string>& arguments) {
     std::vector<std::string> argv = {installation.jdk + "\\bin\\java", "-classpath",
-                                     installation.jdk + "\\lib\\tools.jar", kEntryClass,
-                                     installation.identity};
+                                     installation.jdk + "\\lib\\tools.jar"};
+    argv.insert(argv.end(), vmOptions.begin(), vmOptions.end());
+    argv.push_back(kEntryClass);
+    argv.push_back(installation.identity);
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     return argv;
 }

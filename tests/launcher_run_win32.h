@@ -152,6 +152,10 @@ std::optional<VmRecord> readVmRecord(const std::string& path);
 // arguments `arguments` (the installation's tool identity after the entry class).
 std::vector<std::string> plainVmArgv(const Installation& installation,
                                      const std::vector<std::string>& arguments);
+// The same with VM options before the entry class.
+std::vector<std::string> plainVmArgv(const Installation& installation,
+                                     const std::vector<std::string>& vmOptions,
+                                     const std::vector<std::string>& arguments);
 
 // ---------------------------------------------------------------------------------------
 // A started launcher
