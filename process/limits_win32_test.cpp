@@ -28,25 +28,6 @@ constexpr std::size_t kLongestCommandLine = 32766;
 // How long a VM sleeps that the launcher has to end.
 constexpr int kLongSleepMs = 60000;
 
-// The system's message for an error code, as the launcher gets it.
-std::string systemText(DWORD code) {
-    char* buffer = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
-    if (length == 0) {
-        return std::to_string(code);
-    }
-    std::string text(buffer, length);
-    LocalFree(buffer);
-    return text;
-}
-
-// A start failure as it reaches the launcher's standard output file.
-std::string startFailure(const std::string& what, DWORD code) {
-    return asWritten("\nCannot execute " + what + " : " + systemText(code));
-}
-
 std::string withoutTrailingBackslash(const std::string& dir) {
     return dir.substr(0, dir.size() - 1);
 }

@@ -59,8 +59,8 @@ bool mustAwaitMonitorStart();
 // be started.
 bool startThread(void (*function)(void*), void* argument);
 
-// The system's message for an error code, with `insert` for a %1 in it; the code in decimal
-// when the system has no message for it.
+// The system's message for an error code, without a line end, with `insert` for each
+// insert (%1, %2, ...) in it; the code in decimal when the system has no message for it.
 std::string errorText(unsigned long code, const std::string& insert);
 
 } // namespace platform

@@ -337,12 +337,12 @@ bool startThread(void (*function)(void*), void* argument) {
 std::string errorText(unsigned long code, const std::string& /*insert*/) {
     if (code == kNoPidfdSupport) {
         return "this system offers no process file descriptors (pidfd_open, Linux 5.3 and "
-               "later), which are needed to supervise the VM\n";
+               "later), which are needed to supervise the VM";
     }
     if (code > static_cast<unsigned long>(INT_MAX)) {
-        return "error " + std::to_string(code) + "\n";
+        return "error " + std::to_string(code);
     }
-    return std::string(std::strerror(static_cast<int>(code))) + "\n";
+    return std::strerror(static_cast<int>(code));
 }
 
 } // namespace platform

@@ -1,9 +1,11 @@
 // The process layer on Win32: CreateProcessA, process handles and FormatMessageA.
 #include <windows.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "process/platform.h"
@@ -75,6 +77,13 @@ DWORD WINAPI threadTrampoline(LPVOID parameter) {
     return 0;
 }
 
+std::string withoutLineEnd(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    return text;
+}
+
 } // namespace
 
 StartResult startVm(const std::string& commandLine) {
@@ -130,18 +139,21 @@ bool startThread(void (*function)(void*), void* argument) {
 }
 
 std::string errorText(unsigned long code, const std::string& insert) {
-    DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(insert.c_str())};
+    // A message may name any of the inserts %1 to %99; each of them is the one text, so
+    // that none is read from beyond the array.
+    std::array<DWORD_PTR, 99> arguments{};
+    arguments.fill(reinterpret_cast<DWORD_PTR>(insert.c_str()));
     char* buffer = nullptr;
     const DWORD length = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY,
         nullptr, code, 0, reinterpret_cast<LPSTR>(&buffer), 0,
-        reinterpret_cast<va_list*>(arguments));
+        reinterpret_cast<va_list*>(arguments.data()));
     if (length == 0) {
         return std::to_string(code);
     }
     std::string text(buffer, length);
     LocalFree(buffer);
-    return text;
+    return withoutLineEnd(std::move(text));
 }
 
 } // namespace platform

@@ -155,7 +155,10 @@ TEST_F(LauncherTest, MissingVmIsReportedAndStartsNoMonitor) {
     EXPECT_EQ(launch.waitForExit(kRunLimitMs), 1u);
     const std::string output = launch.output();
     EXPECT_EQ(output.substr(0, std::string(kOutputPrefix).size()), kOutputPrefix);
-    EXPECT_GT(output.size(), std::string(kOutputPrefix).size()) << "no system message";
+    EXPECT_GT(output.size(), std::string(kOutputPrefix).size() + 2) << "no system message";
+    // The system's text ends in CR LF itself; the message ends in exactly one.
+    EXPECT_EQ(output.substr(output.size() - 2), "\r\n");
+    EXPECT_EQ(output.find('\r', std::string(kOutputPrefix).size()), output.size() - 2) << output;
     EXPECT_EQ(launch.errors(), "");
     // Nothing but the launcher ran in its job: neither a VM nor a monitor.
     EXPECT_EQ(launch.accounting().TotalProcesses, 1u);

@@ -29,6 +29,27 @@ HANDLE createOutputFile(const std::string& path, SECURITY_ATTRIBUTES& inheritabl
 
 } // namespace
 
+std::string systemText(DWORD code) {
+    char* buffer = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+    if (length == 0) {
+        return std::to_string(code);
+    }
+    std::string text(buffer, length);
+    LocalFree(buffer);
+    return text;
+}
+
+std::string startFailure(const std::string& what, DWORD code) {
+    std::string text = systemText(code);
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) {
+        text.pop_back();
+    }
+    return asWritten("\nCannot execute " + what + " : " + text + "\n");
+}
+
 // ---------------------------------------------------------------------------------------
 // Handles and processes
 

@@ -21,6 +21,12 @@ constexpr const char* kEntryClass = "fenmoor.zandrel.se.java.toJava.Main";
 // The start failure message as its line break reaches a file through the text-mode stdout.
 constexpr const char* kOutputPrefix = "\r\nCannot execute java virtual machine : ";
 
+// The system's message for an error code, as FormatMessageA gives it (with its line end).
+std::string systemText(DWORD code);
+// A start failure as it reaches the launcher's standard output file: the system's message
+// with one CR LF at its end.
+std::string startFailure(const std::string& what, DWORD code);
+
 // Time limits. A whole launcher run takes well under a second under Wine; the limits are
 // only reached when something is wrong.
 constexpr DWORD kRunLimitMs = 20000;
