@@ -143,6 +143,7 @@ struct Launch {
     std::map<int, int> passedDescriptors;
     bool ownProcessGroup = false;
     bool ignoreChildSignal = false;
+    std::vector<int> ignoredSignals; // ignored in the launcher from its start (as nohup does)
 };
 
 // A descriptor numbered 10 or higher with close-on-exec, out of the way of 0 to 2.
