@@ -1,6 +1,7 @@
 // The process layer on Win32: CreateProcessA, process handles and FormatMessageA.
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include "process/platform.h"
+#include "process/search_path.h"
+#include "process/split_command_line.h"
 
 namespace platform {
 
@@ -31,39 +34,125 @@ ProcessHandle fromHandle(HANDLE handle) {
     return ProcessHandle(reinterpret_cast<std::intptr_t>(handle));
 }
 
+StartResult failedWith(DWORD error) {
+    StartResult result;
+    result.error = error;
+    return result;
+}
+
 // The longest command line CreateProcessA takes: 32,767 characters with the terminating NUL.
 constexpr std::size_t kMaxCommandLine = 32767;
+// The longest path the system's functions return.
+constexpr std::size_t kMaxPath = 32767;
 
 // CreateProcessA may write into the command line, so it gets a copy of its own.
 std::vector<char> mutableCommandLine(const std::string& commandLine) {
     return std::vector<char>(commandLine.c_str(), commandLine.c_str() + commandLine.size() + 1);
 }
 
-StartResult startProcess(const std::string& commandLine, SECURITY_ATTRIBUTES* processAttributes,
-                         BOOL inheritHandles, DWORD creationFlags) {
-    StartResult result;
-    // Windows refuses a longer command line with ERROR_FILENAME_EXCED_RANGE. Wine refuses
-    // some longer ones with another error but takes the length of others modulo 65,536 and
-    // starts the program with the front part of the line only, so the limit is kept here, with
-    // Windows' error. Counted in bytes, which in a multi-byte code page can only come out
-    // higher than the system's count.
-    if (commandLine.size() + 1 > kMaxCommandLine) {
-        result.error = ERROR_FILENAME_EXCED_RANGE;
-        return result;
-    }
+// How a process is started, besides its command line.
+struct StartOptions {
+    const char* application = nullptr; // the file to run; nullptr: the command line names it
+    SECURITY_ATTRIBUTES* processAttributes = nullptr;
+    BOOL inheritHandles = FALSE;
+    DWORD creationFlags = 0;
+};
+
+StartResult startProcess(const std::string& commandLine, const StartOptions& options) {
     std::vector<char> line = mutableCommandLine(commandLine);
     STARTUPINFOA startup{};
     startup.cb = sizeof(STARTUPINFOA);
     PROCESS_INFORMATION info{};
-    if (CreateProcessA(nullptr, line.data(), processAttributes, nullptr, inheritHandles,
-                       creationFlags, nullptr, nullptr, &startup, &info) == FALSE) {
-        result.error = GetLastError();
-        return result;
+    if (CreateProcessA(options.application, line.data(), options.processAttributes, nullptr,
+                       options.inheritHandles, options.creationFlags, nullptr, nullptr, &startup,
+                       &info) == FALSE) {
+        return failedWith(GetLastError());
     }
     CloseHandle(info.hThread);
+    StartResult result;
     result.started = true;
     result.process = fromHandle(info.hProcess);
     return result;
+}
+
+// What a function like GetModuleFileNameA or GetSystemDirectoryA writes into a buffer of the
+// given size; empty when it fails or gives more than kMaxPath characters.
+template <typename Fill> std::string systemString(Fill fill) {
+    std::string text(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD length = fill(text.data(), static_cast<DWORD>(text.size()));
+        if (length == 0 || length > kMaxPath) {
+            return {};
+        }
+        if (length < text.size() - 1) {
+            text.resize(length);
+            return text;
+        }
+        // Some functions return the size they need, others cut the text to the size given.
+        text.resize(std::max<std::size_t>(length + 1, text.size() * 2));
+    }
+}
+
+// This executable's own file, whatever name it was started under; empty when the system
+// cannot tell.
+std::string ownExecutable() {
+    return systemString(
+        [](char* buffer, DWORD size) { return GetModuleFileNameA(nullptr, buffer, size); });
+}
+
+std::string environmentVariable(const char* name) {
+    return systemString(
+        [name](char* buffer, DWORD size) { return GetEnvironmentVariableA(name, buffer, size); });
+}
+
+// The places CreateProcessA searches for a program named without a directory, in its
+// order, but for the current directory, which it searches second: the directory of this
+// executable, the 32-bit and the 16-bit system directory, the Windows directory and PATH.
+// Entries that could lead back to the current directory are left out (see
+// rootedPathEntries); so are those the system cannot give.
+std::string searchPathWithoutCurrentDirectory() {
+    const std::string own = ownExecutable();
+    const std::string system =
+        systemString([](char* buffer, DWORD size) { return GetSystemDirectoryA(buffer, size); });
+    const std::string windows =
+        systemString([](char* buffer, DWORD size) { return GetWindowsDirectoryA(buffer, size); });
+    return rootedPathEntries(own.substr(0, own.find_last_of('\\')) + ';' + system + ';' + windows +
+                             "\\System;" + windows + ';' + environmentVariable("PATH"));
+}
+
+// The file to start for a command line. A program named without any directory or drive is
+// looked up here, so that a file of that name in the current directory is never run; any
+// other name is left to CreateProcessA (an empty path).
+struct Application {
+    std::string path;
+    DWORD error = 0; // the bare name was found nowhere
+};
+
+Application applicationFor(const std::string& commandLine) {
+    Application application;
+    const std::string name = programNameOf(commandLine);
+    if (name.empty() || name.find_first_of("\\/:") != std::string::npos) {
+        return application;
+    }
+    const std::string searchPath = searchPathWithoutCurrentDirectory();
+    DWORD error = ERROR_FILE_NOT_FOUND;
+    if (searchPath.empty()) {
+        // An empty path would have the search look in the current directory after all.
+        application.error = error;
+        return application;
+    }
+    application.path = systemString([&](char* buffer, DWORD size) {
+        const DWORD length =
+            SearchPathA(searchPath.c_str(), name.c_str(), ".exe", size, buffer, nullptr);
+        if (length == 0 && GetLastError() != ERROR_SUCCESS) {
+            error = GetLastError();
+        }
+        return length;
+    });
+    if (application.path.empty()) {
+        application.error = error;
+    }
+    return application;
 }
 
 struct ThreadCall {
@@ -77,6 +166,15 @@ DWORD WINAPI threadTrampoline(LPVOID parameter) {
     return 0;
 }
 
+// Windows refuses a longer command line with ERROR_FILENAME_EXCED_RANGE. Wine refuses some
+// longer ones with another error but takes the length of others modulo 65,536 and starts the
+// program with the front part of the line only, so the limit is kept here, with Windows'
+// error. Counted in bytes, which in a multi-byte code page can only come out higher than the
+// system's count.
+bool fitsCommandLineLimit(const std::string& commandLine) {
+    return commandLine.size() + 1 <= kMaxCommandLine;
+}
+
 std::string withoutLineEnd(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
         text.pop_back();
@@ -87,11 +185,21 @@ std::string withoutLineEnd(std::string text) {
 } // namespace
 
 StartResult startVm(const std::string& commandLine) {
+    if (!fitsCommandLineLimit(commandLine)) {
+        return failedWith(ERROR_FILENAME_EXCED_RANGE);
+    }
+    const Application application = applicationFor(commandLine);
+    if (application.error != 0) {
+        return failedWith(application.error);
+    }
     SECURITY_ATTRIBUTES attributes{};
     attributes.nLength = sizeof(SECURITY_ATTRIBUTES);
     attributes.lpSecurityDescriptor = nullptr;
     attributes.bInheritHandle = TRUE;
-    StartResult result = startProcess(commandLine, &attributes, FALSE, 0);
+    StartOptions options;
+    options.application = application.path.empty() ? nullptr : application.path.c_str();
+    options.processAttributes = &attributes;
+    StartResult result = startProcess(commandLine, options);
     if (result.started) {
         // Wine ignores bInheritHandle above and returns a handle the monitor could not
         // inherit; on Windows the handle is inheritable already and this changes nothing.
@@ -101,7 +209,20 @@ StartResult startVm(const std::string& commandLine) {
 }
 
 StartResult startMonitor(const std::string& commandLine) {
-    return startProcess(commandLine, nullptr, TRUE, DETACHED_PROCESS);
+    if (!fitsCommandLineLimit(commandLine)) {
+        return failedWith(ERROR_FILENAME_EXCED_RANGE);
+    }
+    // This very file, not whatever the launcher's name would find: a bare name would be
+    // searched for in the current directory too.
+    const std::string self = ownExecutable();
+    if (self.empty()) {
+        return failedWith(GetLastError());
+    }
+    StartOptions options;
+    options.application = self.c_str();
+    options.inheritHandles = TRUE;
+    options.creationFlags = DETACHED_PROCESS;
+    return startProcess(commandLine, options);
 }
 
 ProcessHandle openOwnProcess() {
