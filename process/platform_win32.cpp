@@ -1,4 +1,5 @@
-// The process layer on Win32: CreateProcessA, process handles and FormatMessageA.
+// The process layer on Win32: CreateProcessA, process handles, a job object for the VM and
+// FormatMessageA.
 #include <windows.h>
 
 #include <algorithm>
@@ -56,19 +57,34 @@ struct StartOptions {
     SECURITY_ATTRIBUTES* processAttributes = nullptr;
     BOOL inheritHandles = FALSE;
     DWORD creationFlags = 0;
+    LPPROC_THREAD_ATTRIBUTE_LIST attributes = nullptr; // with EXTENDED_STARTUPINFO_PRESENT
 };
 
-StartResult startProcess(const std::string& commandLine, const StartOptions& options) {
+// Starts the process; its main thread's handle goes to `thread` when asked for, else it is
+// closed.
+StartResult startProcess(const std::string& commandLine, const StartOptions& options,
+                         HANDLE* thread = nullptr) {
     std::vector<char> line = mutableCommandLine(commandLine);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(STARTUPINFOA);
+    STARTUPINFOEXA startupEx{};
+    STARTUPINFOA plainStartup{};
+    plainStartup.cb = sizeof(STARTUPINFOA);
+    STARTUPINFOA* startup = &plainStartup;
+    if (options.attributes != nullptr) {
+        startupEx.StartupInfo.cb = sizeof(STARTUPINFOEXA);
+        startupEx.lpAttributeList = options.attributes;
+        startup = &startupEx.StartupInfo;
+    }
     PROCESS_INFORMATION info{};
     if (CreateProcessA(options.application, line.data(), options.processAttributes, nullptr,
-                       options.inheritHandles, options.creationFlags, nullptr, nullptr, &startup,
+                       options.inheritHandles, options.creationFlags, nullptr, nullptr, startup,
                        &info) == FALSE) {
         return failedWith(GetLastError());
     }
-    CloseHandle(info.hThread);
+    if (thread != nullptr) {
+        *thread = info.hThread;
+    } else {
+        CloseHandle(info.hThread);
+    }
     StartResult result;
     result.started = true;
     result.process = fromHandle(info.hProcess);
@@ -155,6 +171,138 @@ Application applicationFor(const std::string& commandLine) {
     return application;
 }
 
+// A job that ends the processes in it when its last handle is closed, that is when the
+// launcher ends, however it ends. Processes they start stay outside it. Its handle is not
+// inheritable, so that the monitor cannot keep it open. nullptr where there is none.
+HANDLE createKillOnCloseJob() {
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    if (job == nullptr) {
+        return nullptr;
+    }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+    if (SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits)) ==
+        FALSE) {
+        CloseHandle(job);
+        return nullptr;
+    }
+    return job;
+}
+
+template <typename Function> Function kernelFunction(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
+}
+
+// A process attribute list that puts a new process into a job from its first instruction
+// on (Windows 10 and later). The functions are looked up at run time, so that the
+// executable still starts on systems without them; where they or the attribute are
+// missing, list() is nullptr.
+class JobAttribute {
+  public:
+    explicit JobAttribute(HANDLE job) : job_(job) {
+        const auto initialize = kernelFunction<decltype(&InitializeProcThreadAttributeList)>(
+            "InitializeProcThreadAttributeList");
+        const auto update =
+            kernelFunction<decltype(&UpdateProcThreadAttribute)>("UpdateProcThreadAttribute");
+        delete_ = kernelFunction<decltype(&DeleteProcThreadAttributeList)>(
+            "DeleteProcThreadAttributeList");
+        if (job == nullptr || initialize == nullptr || update == nullptr || delete_ == nullptr) {
+            return;
+        }
+        SIZE_T size = 0;
+        initialize(nullptr, 1, 0, &size);
+        storage_.resize(size / sizeof(storage_[0]) + 1);
+        auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+        if (size == 0 || initialize(list, 1, 0, &size) == FALSE) {
+            return;
+        }
+        // The list refers to job_, which therefore lives as long as the list.
+        if (update(list, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, &job_, sizeof(job_), nullptr,
+                   nullptr) == FALSE) {
+            delete_(list);
+            return;
+        }
+        list_ = list;
+    }
+    ~JobAttribute() {
+        if (list_ != nullptr) {
+            delete_(list_);
+        }
+    }
+    JobAttribute(const JobAttribute&) = delete;
+    JobAttribute& operator=(const JobAttribute&) = delete;
+
+    LPPROC_THREAD_ATTRIBUTE_LIST list() const { return list_; }
+
+  private:
+    HANDLE job_;
+    decltype(&DeleteProcThreadAttributeList) delete_ = nullptr;
+    std::vector<std::max_align_t> storage_;
+    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
+// The job that holds the VM, made by startVm, and whether processes entered it from their
+// first instruction on; the monitor's start, which follows, then joins it the same way.
+// The handle is never closed: the launcher's end closes it.
+struct LauncherJob {
+    HANDLE handle = nullptr;
+    bool joinedAtStart = false;
+};
+LauncherJob launcherJob;
+
+// Starts a process with the attribute that puts it into the launcher's job; started is
+// false, with no error, where the attribute cannot be had.
+StartResult startInJobByAttribute(const std::string& commandLine, StartOptions options) {
+    const JobAttribute attribute(launcherJob.handle);
+    if (attribute.list() == nullptr) {
+        return StartResult{};
+    }
+    options.creationFlags |= EXTENDED_STARTUPINFO_PRESENT;
+    options.attributes = attribute.list();
+    return startProcess(commandLine, options);
+}
+
+// Starts the VM in a new launcher job. Where the system makes no job or puts nothing into it
+// (a launcher inside a job that takes no nested one, on an older system), the VM starts as
+// it would without.
+StartResult startVmInJob(const std::string& commandLine, const StartOptions& options) {
+    launcherJob.handle = createKillOnCloseJob();
+    if (launcherJob.handle == nullptr) {
+        return startProcess(commandLine, options);
+    }
+    StartResult result = startInJobByAttribute(commandLine, options);
+    if (result.started) {
+        launcherJob.joinedAtStart = true;
+        return result;
+    }
+    if (result.error == 0) {
+        // No attribute (before Windows 10): the VM joins the job before its first
+        // instruction runs; a launcher ended in between leaves it suspended outside.
+        StartOptions suspended = options;
+        suspended.creationFlags |= CREATE_SUSPENDED;
+        HANDLE thread = nullptr;
+        result = startProcess(commandLine, suspended, &thread);
+        if (result.started) {
+            const bool joined =
+                AssignProcessToJobObject(launcherJob.handle, toHandle(result.process)) != FALSE;
+            ResumeThread(thread);
+            CloseHandle(thread);
+            if (joined) {
+                return result;
+            }
+        }
+        CloseHandle(launcherJob.handle);
+        launcherJob.handle = nullptr;
+        return result;
+    }
+    // Refused with the job, perhaps for the job's sake: once more without it.
+    CloseHandle(launcherJob.handle);
+    launcherJob.handle = nullptr;
+    return startProcess(commandLine, options);
+}
+
 struct ThreadCall {
     void (*function)(void*);
     void* argument;
@@ -199,7 +347,7 @@ StartResult startVm(const std::string& commandLine) {
     StartOptions options;
     options.application = application.path.empty() ? nullptr : application.path.c_str();
     options.processAttributes = &attributes;
-    StartResult result = startProcess(commandLine, options);
+    StartResult result = startVmInJob(commandLine, options);
     if (result.started) {
         // Wine ignores bInheritHandle above and returns a handle the monitor could not
         // inherit; on Windows the handle is inheritable already and this changes nothing.
@@ -222,6 +370,15 @@ StartResult startMonitor(const std::string& commandLine) {
     options.application = self.c_str();
     options.inheritHandles = TRUE;
     options.creationFlags = DETACHED_PROCESS;
+    if (launcherJob.joinedAtStart) {
+        // In the launcher's job too: a launcher ended while the monitor is still starting
+        // takes the half-started monitor with it (under Wine it would hang for ever).
+        // Otherwise the job only ends the monitor once the launcher has ended anyway.
+        const StartResult result = startInJobByAttribute(commandLine, options);
+        if (result.started) {
+            return result;
+        }
+    }
     return startProcess(commandLine, options);
 }
 
