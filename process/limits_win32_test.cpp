@@ -28,25 +28,6 @@ constexpr std::size_t kLongestCommandLine = 32766;
 // How long a VM sleeps that the launcher has to end.
 constexpr int kLongSleepMs = 60000;
 
-// The system's message for an error code, as the launcher gets it.
-std::string systemText(DWORD code) {
-    char* buffer = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
-    if (length == 0) {
-        return std::to_string(code);
-    }
-    std::string text(buffer, length);
-    LocalFree(buffer);
-    return text;
-}
-
-// A start failure as it reaches the launcher's standard output file.
-std::string startFailure(const std::string& what, DWORD code) {
-    return asWritten("\nCannot execute " + what + " : " + systemText(code));
-}
-
 std::string withoutTrailingBackslash(const std::string& dir) {
     return dir.substr(0, dir.size() - 1);
 }
@@ -88,21 +69,23 @@ void PrintTo(const LongNameCase& row, std::ostream* out) {
 class LongLauncherName : public LimitsWin32, public ::testing::WithParamInterface<LongNameCase> {};
 
 // se_javac.exe started as itself, with a first word of 10,000 characters that names no file:
-// the launcher finds its directory as the last one on PATH and starts the VM, but no program
-// can be started by a name that long, so the monitor's start fails (Wine: "file not found")
-// and the launcher ends the VM.
-TEST_P(LongLauncherName, MonitorStartFailsCleanlyAndEndsTheVm) {
+// the launcher finds its directory as the last one on PATH, starts the VM, and starts the
+// monitor from its own file, whatever the name says; the monitor sees the name as its first
+// word.
+TEST_P(LongLauncherName, RunsWithItsMonitorAllTheSame) {
     const Installation installation = installLauncher("long-name", kPlainConfig);
     putLastOnPath(installation);
-    steerVm(installation, {0, kLongSleepMs, "", ""});
+    steerVm(installation, {0, 0, "", ""});
     Launch launch(GetParam().firstWord + " -d out", installation.dir, tempDir("elsewhere"),
                   installation.launcher);
 
-    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 1u);
-    EXPECT_EQ(launch.output(), startFailure("process monitor", ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u);
+    EXPECT_EQ(launch.output(), "");
     EXPECT_EQ(launch.errors(), "");
-    EXPECT_TRUE(launch.allEndWithin(kQuickLimitMs)) << "the VM was not ended";
-    EXPECT_EQ(launch.accounting().TotalProcesses, 2u) << "the launcher and the VM, no monitor";
+    const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
+    ASSERT_TRUE(record.has_value()) << "the VM did not run";
+    EXPECT_EQ(record->argv, plainVmArgv(installation, {"-d", "out"}));
+    EXPECT_EQ(launch.accounting().TotalProcesses, 3u) << "launcher, VM and monitor";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -111,6 +94,24 @@ INSTANTIATE_TEST_SUITE_P(
                       LongNameCase{"WithSpaces", "\"" + std::string(4000, 'a') + " " +
                                                      std::string(5991, 'b') + "se_javac\""}),
     testing_support::TitleName());
+
+// A first word that leaves the launcher's own command line at the longest length, so that
+// the monitor's, which puts " -monitor" and two numbers after it, is too long to start: the
+// launcher reports it and ends the VM.
+TEST_F(LimitsWin32, MonitorCommandLineTooLongIsReportedAndEndsTheVm) {
+    const Installation installation = installLauncher("long-monitor", kPlainConfig);
+    putLastOnPath(installation);
+    steerVm(installation, {0, kLongSleepMs, "", ""});
+    const std::string firstWord(kLongestCommandLine - std::string(" -d out").size(), 'n');
+    Launch launch(firstWord + " -d out", installation.dir, tempDir("elsewhere"),
+                  installation.launcher);
+
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 1u);
+    EXPECT_EQ(launch.output(), startFailure("process monitor", ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_EQ(launch.errors(), "");
+    EXPECT_TRUE(launch.allEndWithin(kQuickLimitMs)) << "the VM was not ended";
+    EXPECT_EQ(launch.accounting().TotalProcesses, 2u) << "the launcher and the VM, no monitor";
+}
 
 TEST_F(LimitsWin32, PathOf10000EntriesWithTheLauncherLast) {
     const Installation installation = installLauncher("long-path", kPlainConfig);

@@ -28,11 +28,19 @@ struct StartResult {
 
 // Starts the Java VM from a command line (split into program and arguments by the Windows
 // rules): on the caller's console, inheriting no handles; the returned handle is
-// inheritable, so that a process started later with inheritance gets it too.
+// inheritable, so that a process started later with inheritance gets it too. The VM ends
+// with the launcher however the launcher ends: on Windows it runs in a job that the
+// launcher alone holds open, on Linux it has SIGKILL as its parent-death signal. Where to
+// find the program: Windows searches for a bare name where CreateProcessA would, but never
+// in the current directory; Linux searches PATH as exec does. From the VM's start on, a
+// SIGTERM or SIGHUP that reaches the launcher on Linux is passed on to the VM (unless the
+// launcher was started with it ignored).
 StartResult startVm(const std::string& commandLine);
 
-// Starts the monitor, a copy of this executable, from its command line: detached from the
-// console, inheriting the inheritable handles under the same values.
+// Starts the monitor from its command line: this executable's own file, whatever the
+// command line's first word names, detached from the console, inheriting the inheritable
+// handles under the same values. On Windows it joins the job the VM is in, so that a
+// launcher ended during the monitor's start takes the half-started monitor with it.
 StartResult startMonitor(const std::string& commandLine);
 
 // An inheritable handle to this process; ProcessHandle() when it cannot be had.
@@ -59,8 +67,8 @@ bool mustAwaitMonitorStart();
 // be started.
 bool startThread(void (*function)(void*), void* argument);
 
-// The system's message for an error code, with `insert` for a %1 in it; the code in decimal
-// when the system has no message for it.
+// The system's message for an error code, without a line end, with `insert` for each
+// insert (%1, %2, ...) in it; the code in decimal when the system has no message for it.
 std::string errorText(unsigned long code, const std::string& insert);
 
 } // namespace platform

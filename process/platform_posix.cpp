@@ -16,6 +16,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -137,6 +139,79 @@ bool isPidfd(int fd) {
     return sendSignal(fd, 0) == 0 || errno != EBADF;
 }
 
+// Termination requests that reach the launcher go on to the VM, so that the tool can shut
+// down cleanly, and the launcher keeps waiting for it: SIGTERM (kill, timeout, a CI runner,
+// docker stop, systemd) and SIGHUP (a hang-up of the terminal). The handler only reads an
+// atomic and makes one system call, both safe in a signal handler.
+constexpr std::array<int, 2> kForwardedSignals = {SIGTERM, SIGHUP};
+
+// The VM's pidfd once it runs; -1 before.
+std::atomic<int> forwardingTarget{-1};
+static_assert(std::atomic<int>::is_always_lock_free, "read in a signal handler");
+
+extern "C" void forwardToVm(int signal) {
+    const int savedErrno = errno;
+    const int pidfd = forwardingTarget.load();
+    if (pidfd >= 0) {
+        sendSignal(pidfd, signal);
+    }
+    errno = savedErrno;
+}
+
+// Sets up the forwarding around the VM's start. The forwarded signals stay blocked from
+// before the VM's process exists until its pidfd is known: one that arrives meanwhile waits
+// and is passed on then. A signal the launcher was started with ignored (nohup) stays
+// ignored, in the launcher and in the VM.
+class TerminationForwarding {
+  public:
+    // In the launcher, before the VM's start; no other thread runs yet.
+    TerminationForwarding() {
+        sigset_t blocked;
+        sigemptyset(&blocked);
+        for (const int signal : kForwardedSignals) {
+            sigaddset(&blocked, signal);
+        }
+        pthread_sigmask(SIG_BLOCK, &blocked, &previousMask_);
+        struct sigaction action {};
+        action.sa_handler = forwardToVm;
+        action.sa_flags = SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        for (std::size_t i = 0; i < kForwardedSignals.size(); ++i) {
+            struct sigaction previous {};
+            sigaction(kForwardedSignals[i], nullptr, &previous);
+            installed_[i] = previous.sa_handler != SIG_IGN &&
+                            sigaction(kForwardedSignals[i], &action, nullptr) == 0;
+        }
+    }
+
+    // In the child between vfork and exec: the VM starts with the launcher's own signal
+    // mask and the signals at their defaults, and a signal for it until the exec ends it.
+    void resetInChild() const { restore(); }
+
+    // The VM runs: forwarding starts, and a signal held back meanwhile goes to it now.
+    void start(int vmPidfd) {
+        forwardingTarget.store(vmPidfd);
+        pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
+    }
+
+    // The VM did not start: everything as before, so that a signal held back meanwhile
+    // ends the launcher as it would have.
+    void abandon() const { restore(); }
+
+  private:
+    void restore() const {
+        for (std::size_t i = 0; i < kForwardedSignals.size(); ++i) {
+            if (installed_[i]) {
+                signal(kForwardedSignals[i], SIG_DFL);
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
+    }
+
+    sigset_t previousMask_{};
+    std::array<bool, kForwardedSignals.size()> installed_{};
+};
+
 struct ThreadStart {
     void (*function)(void*);
     void* argument;
@@ -219,13 +294,15 @@ StartResult startVm(const std::string& commandLine) {
     std::vector<std::string> candidates = programCandidates(words.front());
     std::vector<char*> paths = argvOf(candidates);
     const pid_t launcher = getpid();
+    TerminationForwarding forwarding;
     // Written by the child before it gives up; the parent is suspended until then.
     volatile int execError = 0;
-    // vfork: the child only sets its parent-death signal and calls execve, so it runs no
-    // launcher code, and its failure reaches the parent through execError. The VM starts
-    // before any pidfd is open and so inherits none.
+    // vfork: the child only resets its signals, sets its parent-death signal and calls
+    // execve, so it runs no launcher code, and its failure reaches the parent through
+    // execError. The VM starts before any pidfd is open and so inherits none.
     const pid_t pid = vfork();
     if (pid == 0) {
+        forwarding.resetInChild();
         // Until the monitor holds the VM, nothing else would end it if the launcher were
         // killed; the kernel does, from the first instruction on.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -236,14 +313,23 @@ StartResult startVm(const std::string& commandLine) {
         _exit(127);
     }
     if (pid < 0) {
-        return failedWith(static_cast<unsigned long>(errno));
+        const int error = errno;
+        forwarding.abandon();
+        return failedWith(static_cast<unsigned long>(error));
     }
     if (execError != 0) {
         while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
         }
+        forwarding.abandon();
         return failedWith(static_cast<unsigned long>(execError));
     }
-    return superviseChild(pid, true);
+    const StartResult result = superviseChild(pid, true);
+    if (result.started) {
+        forwarding.start(static_cast<int>(result.process.value()));
+    } else {
+        forwarding.abandon();
+    }
+    return result;
 }
 
 StartResult startMonitor(const std::string& commandLine) {
@@ -337,12 +423,12 @@ bool startThread(void (*function)(void*), void* argument) {
 std::string errorText(unsigned long code, const std::string& /*insert*/) {
     if (code == kNoPidfdSupport) {
         return "this system offers no process file descriptors (pidfd_open, Linux 5.3 and "
-               "later), which are needed to supervise the VM\n";
+               "later), which are needed to supervise the VM";
     }
     if (code > static_cast<unsigned long>(INT_MAX)) {
-        return "error " + std::to_string(code) + "\n";
+        return "error " + std::to_string(code);
     }
-    return std::string(std::strerror(static_cast<int>(code))) + "\n";
+    return std::strerror(static_cast<int>(code));
 }
 
 } // namespace platform

@@ -1,12 +1,18 @@
-// The process layer on Win32: CreateProcessA, process handles and FormatMessageA.
+// The process layer on Win32: CreateProcessA, process handles, a job object for the VM and
+// FormatMessageA.
 #include <windows.h>
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "process/platform.h"
+#include "process/search_path.h"
+#include "process/split_command_line.h"
 
 namespace platform {
 
@@ -29,39 +35,272 @@ ProcessHandle fromHandle(HANDLE handle) {
     return ProcessHandle(reinterpret_cast<std::intptr_t>(handle));
 }
 
+StartResult failedWith(DWORD error) {
+    StartResult result;
+    result.error = error;
+    return result;
+}
+
 // The longest command line CreateProcessA takes: 32,767 characters with the terminating NUL.
 constexpr std::size_t kMaxCommandLine = 32767;
+// The longest path the system's functions return.
+constexpr std::size_t kMaxPath = 32767;
 
 // CreateProcessA may write into the command line, so it gets a copy of its own.
 std::vector<char> mutableCommandLine(const std::string& commandLine) {
     return std::vector<char>(commandLine.c_str(), commandLine.c_str() + commandLine.size() + 1);
 }
 
-StartResult startProcess(const std::string& commandLine, SECURITY_ATTRIBUTES* processAttributes,
-                         BOOL inheritHandles, DWORD creationFlags) {
-    StartResult result;
-    // Windows refuses a longer command line with ERROR_FILENAME_EXCED_RANGE. Wine refuses
-    // some longer ones with another error but takes the length of others modulo 65,536 and
-    // starts the program with the front part of the line only, so the limit is kept here, with
-    // Windows' error. Counted in bytes, which in a multi-byte code page can only come out
-    // higher than the system's count.
-    if (commandLine.size() + 1 > kMaxCommandLine) {
-        result.error = ERROR_FILENAME_EXCED_RANGE;
-        return result;
-    }
+// How a process is started, besides its command line.
+struct StartOptions {
+    const char* application = nullptr; // the file to run; nullptr: the command line names it
+    SECURITY_ATTRIBUTES* processAttributes = nullptr;
+    BOOL inheritHandles = FALSE;
+    DWORD creationFlags = 0;
+    LPPROC_THREAD_ATTRIBUTE_LIST attributes = nullptr; // with EXTENDED_STARTUPINFO_PRESENT
+};
+
+// Starts the process; its main thread's handle goes to `thread` when asked for, else it is
+// closed.
+StartResult startProcess(const std::string& commandLine, const StartOptions& options,
+                         HANDLE* thread = nullptr) {
     std::vector<char> line = mutableCommandLine(commandLine);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(STARTUPINFOA);
-    PROCESS_INFORMATION info{};
-    if (CreateProcessA(nullptr, line.data(), processAttributes, nullptr, inheritHandles,
-                       creationFlags, nullptr, nullptr, &startup, &info) == FALSE) {
-        result.error = GetLastError();
-        return result;
+    STARTUPINFOEXA startupEx{};
+    STARTUPINFOA plainStartup{};
+    plainStartup.cb = sizeof(STARTUPINFOA);
+    STARTUPINFOA* startup = &plainStartup;
+    if (options.attributes != nullptr) {
+        startupEx.StartupInfo.cb = sizeof(STARTUPINFOEXA);
+        startupEx.lpAttributeList = options.attributes;
+        startup = &startupEx.StartupInfo;
     }
-    CloseHandle(info.hThread);
+    PROCESS_INFORMATION info{};
+    if (CreateProcessA(options.application, line.data(), options.processAttributes, nullptr,
+                       options.inheritHandles, options.creationFlags, nullptr, nullptr, startup,
+                       &info) == FALSE) {
+        return failedWith(GetLastError());
+    }
+    if (thread != nullptr) {
+        *thread = info.hThread;
+    } else {
+        CloseHandle(info.hThread);
+    }
+    StartResult result;
     result.started = true;
     result.process = fromHandle(info.hProcess);
     return result;
+}
+
+// What a function like GetModuleFileNameA or GetSystemDirectoryA writes into a buffer of the
+// given size; empty when it fails or gives more than kMaxPath characters.
+template <typename Fill> std::string systemString(Fill fill) {
+    std::string text(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD length = fill(text.data(), static_cast<DWORD>(text.size()));
+        if (length == 0 || length > kMaxPath) {
+            return {};
+        }
+        if (length < text.size() - 1) {
+            text.resize(length);
+            return text;
+        }
+        // Some functions return the size they need, others cut the text to the size given.
+        text.resize(std::max<std::size_t>(length + 1, text.size() * 2));
+    }
+}
+
+// This executable's own file, whatever name it was started under; empty when the system
+// cannot tell.
+std::string ownExecutable() {
+    return systemString(
+        [](char* buffer, DWORD size) { return GetModuleFileNameA(nullptr, buffer, size); });
+}
+
+std::string environmentVariable(const char* name) {
+    return systemString(
+        [name](char* buffer, DWORD size) { return GetEnvironmentVariableA(name, buffer, size); });
+}
+
+// The places CreateProcessA searches for a program named without a directory, in its
+// order, but for the current directory, which it searches second: the directory of this
+// executable, the 32-bit and the 16-bit system directory, the Windows directory and PATH.
+// Entries that could lead back to the current directory are left out (see
+// rootedPathEntries); so are those the system cannot give.
+std::string searchPathWithoutCurrentDirectory() {
+    const std::string own = ownExecutable();
+    const std::string system =
+        systemString([](char* buffer, DWORD size) { return GetSystemDirectoryA(buffer, size); });
+    const std::string windows =
+        systemString([](char* buffer, DWORD size) { return GetWindowsDirectoryA(buffer, size); });
+    return rootedPathEntries(own.substr(0, own.find_last_of('\\')) + ';' + system + ';' + windows +
+                             "\\System;" + windows + ';' + environmentVariable("PATH"));
+}
+
+// The file to start for a command line. A program named without any directory or drive is
+// looked up here, so that a file of that name in the current directory is never run; any
+// other name is left to CreateProcessA (an empty path).
+struct Application {
+    std::string path;
+    DWORD error = 0; // the bare name was found nowhere
+};
+
+Application applicationFor(const std::string& commandLine) {
+    Application application;
+    const std::string name = programNameOf(commandLine);
+    if (name.empty() || name.find_first_of("\\/:") != std::string::npos) {
+        return application;
+    }
+    const std::string searchPath = searchPathWithoutCurrentDirectory();
+    DWORD error = ERROR_FILE_NOT_FOUND;
+    if (searchPath.empty()) {
+        // An empty path would have the search look in the current directory after all.
+        application.error = error;
+        return application;
+    }
+    application.path = systemString([&](char* buffer, DWORD size) {
+        const DWORD length =
+            SearchPathA(searchPath.c_str(), name.c_str(), ".exe", size, buffer, nullptr);
+        if (length == 0 && GetLastError() != ERROR_SUCCESS) {
+            error = GetLastError();
+        }
+        return length;
+    });
+    if (application.path.empty()) {
+        application.error = error;
+    }
+    return application;
+}
+
+// A job that ends the processes in it when its last handle is closed, that is when the
+// launcher ends, however it ends. Processes they start stay outside it. Its handle is not
+// inheritable, so that the monitor cannot keep it open. nullptr where there is none.
+HANDLE createKillOnCloseJob() {
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    if (job == nullptr) {
+        return nullptr;
+    }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+    if (SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits)) ==
+        FALSE) {
+        CloseHandle(job);
+        return nullptr;
+    }
+    return job;
+}
+
+template <typename Function> Function kernelFunction(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
+}
+
+// A process attribute list that puts a new process into a job from its first instruction
+// on (Windows 10 and later). The functions are looked up at run time, so that the
+// executable still starts on systems without them; where they or the attribute are
+// missing, list() is nullptr.
+class JobAttribute {
+  public:
+    explicit JobAttribute(HANDLE job) : job_(job) {
+        const auto initialize = kernelFunction<decltype(&InitializeProcThreadAttributeList)>(
+            "InitializeProcThreadAttributeList");
+        const auto update =
+            kernelFunction<decltype(&UpdateProcThreadAttribute)>("UpdateProcThreadAttribute");
+        delete_ = kernelFunction<decltype(&DeleteProcThreadAttributeList)>(
+            "DeleteProcThreadAttributeList");
+        if (job == nullptr || initialize == nullptr || update == nullptr || delete_ == nullptr) {
+            return;
+        }
+        SIZE_T size = 0;
+        initialize(nullptr, 1, 0, &size);
+        storage_.resize(size / sizeof(storage_[0]) + 1);
+        auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+        if (size == 0 || initialize(list, 1, 0, &size) == FALSE) {
+            return;
+        }
+        // The list refers to job_, which therefore lives as long as the list.
+        if (update(list, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, &job_, sizeof(job_), nullptr,
+                   nullptr) == FALSE) {
+            delete_(list);
+            return;
+        }
+        list_ = list;
+    }
+    ~JobAttribute() {
+        if (list_ != nullptr) {
+            delete_(list_);
+        }
+    }
+    JobAttribute(const JobAttribute&) = delete;
+    JobAttribute& operator=(const JobAttribute&) = delete;
+
+    LPPROC_THREAD_ATTRIBUTE_LIST list() const { return list_; }
+
+  private:
+    HANDLE job_;
+    decltype(&DeleteProcThreadAttributeList) delete_ = nullptr;
+    std::vector<std::max_align_t> storage_;
+    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
+// The job that holds the VM, made by startVm, and whether processes entered it from their
+// first instruction on; the monitor's start, which follows, then joins it the same way.
+// The handle is never closed: the launcher's end closes it.
+struct LauncherJob {
+    HANDLE handle = nullptr;
+    bool joinedAtStart = false;
+};
+LauncherJob launcherJob;
+
+// Starts a process with the attribute that puts it into the launcher's job; started is
+// false, with no error, where the attribute cannot be had.
+StartResult startInJobByAttribute(const std::string& commandLine, StartOptions options) {
+    const JobAttribute attribute(launcherJob.handle);
+    if (attribute.list() == nullptr) {
+        return StartResult{};
+    }
+    options.creationFlags |= EXTENDED_STARTUPINFO_PRESENT;
+    options.attributes = attribute.list();
+    return startProcess(commandLine, options);
+}
+
+// Starts the VM in a new launcher job. Where the system makes no job or puts nothing into it
+// (a launcher inside a job that takes no nested one, on an older system), the VM starts as
+// it would without.
+StartResult startVmInJob(const std::string& commandLine, const StartOptions& options) {
+    launcherJob.handle = createKillOnCloseJob();
+    if (launcherJob.handle == nullptr) {
+        return startProcess(commandLine, options);
+    }
+    StartResult result = startInJobByAttribute(commandLine, options);
+    if (result.started) {
+        launcherJob.joinedAtStart = true;
+        return result;
+    }
+    if (result.error == 0) {
+        // No attribute (before Windows 10): the VM joins the job before its first
+        // instruction runs; a launcher ended in between leaves it suspended outside.
+        StartOptions suspended = options;
+        suspended.creationFlags |= CREATE_SUSPENDED;
+        HANDLE thread = nullptr;
+        result = startProcess(commandLine, suspended, &thread);
+        if (result.started) {
+            const bool joined =
+                AssignProcessToJobObject(launcherJob.handle, toHandle(result.process)) != FALSE;
+            ResumeThread(thread);
+            CloseHandle(thread);
+            if (joined) {
+                return result;
+            }
+        }
+        CloseHandle(launcherJob.handle);
+        launcherJob.handle = nullptr;
+        return result;
+    }
+    // Refused with the job, perhaps for the job's sake: once more without it.
+    CloseHandle(launcherJob.handle);
+    launcherJob.handle = nullptr;
+    return startProcess(commandLine, options);
 }
 
 struct ThreadCall {
@@ -75,14 +314,40 @@ DWORD WINAPI threadTrampoline(LPVOID parameter) {
     return 0;
 }
 
+// Windows refuses a longer command line with ERROR_FILENAME_EXCED_RANGE. Wine refuses some
+// longer ones with another error but takes the length of others modulo 65,536 and starts the
+// program with the front part of the line only, so the limit is kept here, with Windows'
+// error. Counted in bytes, which in a multi-byte code page can only come out higher than the
+// system's count.
+bool fitsCommandLineLimit(const std::string& commandLine) {
+    return commandLine.size() + 1 <= kMaxCommandLine;
+}
+
+std::string withoutLineEnd(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    return text;
+}
+
 } // namespace
 
 StartResult startVm(const std::string& commandLine) {
+    if (!fitsCommandLineLimit(commandLine)) {
+        return failedWith(ERROR_FILENAME_EXCED_RANGE);
+    }
+    const Application application = applicationFor(commandLine);
+    if (application.error != 0) {
+        return failedWith(application.error);
+    }
     SECURITY_ATTRIBUTES attributes{};
     attributes.nLength = sizeof(SECURITY_ATTRIBUTES);
     attributes.lpSecurityDescriptor = nullptr;
     attributes.bInheritHandle = TRUE;
-    StartResult result = startProcess(commandLine, &attributes, FALSE, 0);
+    StartOptions options;
+    options.application = application.path.empty() ? nullptr : application.path.c_str();
+    options.processAttributes = &attributes;
+    StartResult result = startVmInJob(commandLine, options);
     if (result.started) {
         // Wine ignores bInheritHandle above and returns a handle the monitor could not
         // inherit; on Windows the handle is inheritable already and this changes nothing.
@@ -92,7 +357,29 @@ StartResult startVm(const std::string& commandLine) {
 }
 
 StartResult startMonitor(const std::string& commandLine) {
-    return startProcess(commandLine, nullptr, TRUE, DETACHED_PROCESS);
+    if (!fitsCommandLineLimit(commandLine)) {
+        return failedWith(ERROR_FILENAME_EXCED_RANGE);
+    }
+    // This very file, not whatever the launcher's name would find: a bare name would be
+    // searched for in the current directory too.
+    const std::string self = ownExecutable();
+    if (self.empty()) {
+        return failedWith(GetLastError());
+    }
+    StartOptions options;
+    options.application = self.c_str();
+    options.inheritHandles = TRUE;
+    options.creationFlags = DETACHED_PROCESS;
+    if (launcherJob.joinedAtStart) {
+        // In the launcher's job too: a launcher ended while the monitor is still starting
+        // takes the half-started monitor with it (under Wine it would hang for ever).
+        // Otherwise the job only ends the monitor once the launcher has ended anyway.
+        const StartResult result = startInJobByAttribute(commandLine, options);
+        if (result.started) {
+            return result;
+        }
+    }
+    return startProcess(commandLine, options);
 }
 
 ProcessHandle openOwnProcess() {
@@ -130,18 +417,21 @@ bool startThread(void (*function)(void*), void* argument) {
 }
 
 std::string errorText(unsigned long code, const std::string& insert) {
-    DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(insert.c_str())};
+    // A message may name any of the inserts %1 to %99; each of them is the one text, so
+    // that none is read from beyond the array.
+    std::array<DWORD_PTR, 99> arguments{};
+    arguments.fill(reinterpret_cast<DWORD_PTR>(insert.c_str()));
     char* buffer = nullptr;
     const DWORD length = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY,
         nullptr, code, 0, reinterpret_cast<LPSTR>(&buffer), 0,
-        reinterpret_cast<va_list*>(arguments));
+        reinterpret_cast<va_list*>(arguments.data()));
     if (length == 0) {
         return std::to_string(code);
     }
     std::string text(buffer, length);
     LocalFree(buffer);
-    return text;
+    return withoutLineEnd(std::move(text));
 }
 
 } // namespace platform

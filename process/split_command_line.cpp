@@ -80,3 +80,9 @@ std::vector<std::string> splitCommandLine(std::string_view commandLine) {
     }
     return arguments;
 }
+
+std::string programNameOf(std::string_view commandLine) {
+    std::string name;
+    readProgramName(commandLine, name);
+    return name;
+}

@@ -14,3 +14,7 @@
 //   give one quote and end the part; spaces and tabs outside quotes separate elements.
 // The Linux port starts programs with this, so a command line means the same on both.
 std::vector<std::string> splitCommandLine(std::string_view commandLine);
+
+// The program name alone: the first element by the rule above, which is also how
+// CreateProcessA reads the program from a command line.
+std::string programNameOf(std::string_view commandLine);

@@ -130,27 +130,51 @@ TEST(StressPosix, EveryRunEndsCompletelyHoweverItIsEnded) {
     EXPECT_TRUE(processesRunningFrom(installation.dir()).empty());
 }
 
-// The launcher killed at any moment, also between the VM's start and the monitor's: the VM
-// must not outlive it even where no monitor holds it yet.
-TEST(StressPosix, KillingTheLauncherRightAfterItsStartLeavesNoVm) {
-    Installation installation("early-kill");
-    const std::uint64_t seed = stress::seed();
-    std::cout << "seed " << seed << "\n";
-    std::mt19937_64 random(seed);
-    std::uniform_int_distribution<int> delayUs(0, 4000);
-    for (int run = 0; run < 150; ++run) {
-        const int delay = delayUs(random);
-        {
-            LauncherRun launcher(installation,
-                                 Launch{{"x"}, {{"STAND_IN_SLEEP_MS", kLongSleepMs}}});
-            std::this_thread::sleep_for(std::chrono::microseconds(delay));
-            kill(launcher.pid(), SIGKILL);
-            launcher.finish();
-        }
-        ASSERT_TRUE(
-            waitUntil([&] { return processesRunningFrom(installation.dir()).empty(); }, kEndLimit))
-            << "run " << run << ": killed " << delay << " us after its start, something is left";
+// The launcher ended at any moment right after its start: before the VM's start, between
+// the VM's start and the monitor's, or while the VM's pidfd is still being opened. SIGKILL
+// ends it at once; a SIGTERM that comes before the VM runs ends it, one that comes later is
+// passed on to the VM, of which both then end. Nothing may be left running either way.
+constexpr stress::EarlyKillSettings kEarlyKills{150, 4000};
+
+// Starts the launcher, sends it `signal` after `momentUs` and counts what is left running
+// of it once the rest has had time to end; then ends that.
+stress::Leftovers endEarly(const Installation& installation, int signal, int momentUs) {
+    {
+        LauncherRun launcher(installation, Launch{{"x"}, {{"STAND_IN_SLEEP_MS", kLongSleepMs}}});
+        std::this_thread::sleep_for(std::chrono::microseconds(momentUs));
+        kill(launcher.pid(), signal);
+        const Outcome outcome = launcher.finish();
+        EXPECT_TRUE(outcome == Outcome::signal(signal) ||
+                    (signal == SIGTERM && outcome == Outcome::exitCode(128 + SIGTERM)))
+            << testing::PrintToString(outcome);
     }
+    waitUntil([&] { return processesRunningFrom(installation.dir()).empty(); }, kEndLimit);
+    stress::Leftovers left;
+    for (const ProcessRef& process : processesRunningFrom(installation.dir())) {
+        ++(linkTarget(procPath(process.pid, "exe")) == installation.java() ? left.vms
+                                                                           : left.monitors);
+        kill(process.pid, SIGKILL);
+    }
+    return left;
 }
+
+class EndingTheLauncherRightAfterItsStart : public ::testing::TestWithParam<int> {};
+
+TEST_P(EndingTheLauncherRightAfterItsStart, LeavesNothingRunning) {
+    Installation installation("early-kill");
+    const stress::Leftovers left = stress::earlyKills(kEarlyKills, [&](int momentUs, int) {
+        return endEarly(installation, GetParam(), momentUs);
+    });
+    EXPECT_EQ(left.vms, 0) << "VMs outlived their launcher";
+    EXPECT_EQ(left.monitors, 0) << "monitors outlived their launcher";
+    EXPECT_TRUE(
+        waitUntil([&] { return processesRunningFrom(installation.dir()).empty(); }, kEndLimit));
+}
+
+INSTANTIATE_TEST_SUITE_P(StressPosix, EndingTheLauncherRightAfterItsStart,
+                         ::testing::Values(SIGKILL, SIGTERM),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(info.param == SIGKILL ? "Kill" : "Term");
+                         });
 
 } // namespace

@@ -11,11 +11,12 @@
 
 namespace {
 
-// Start failures are reported on standard output, unlike configuration errors.
+// Start failures are reported on standard output, unlike configuration errors, and end
+// with one line end, which standard output in text mode writes as CR LF on Windows.
 [[noreturn]] void failStart(const std::string& what, unsigned long code,
                             const std::string& insert) {
     const std::string message =
-        "\nCannot execute " + what + " : " + platform::errorText(code, insert);
+        "\nCannot execute " + what + " : " + platform::errorText(code, insert) + "\n";
     std::fwrite(message.data(), 1, message.size(), stdout);
     std::fflush(stdout);
     std::exit(1);

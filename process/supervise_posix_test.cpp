@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -332,6 +334,122 @@ TEST(SupervisePosix, InterruptOnTheProcessGroupEndsEvenAVmThatIgnoresIt) {
     EXPECT_EQ(run.finish(), Outcome::signal(SIGINT));
     EXPECT_TRUE(endsWithin(*vm, kEndLimit)) << "the VM outlived the launcher";
     EXPECT_TRUE(endsWithin(*monitor, kEndLimit)) << "the monitor outlived the launcher";
+}
+
+// ---- Signals sent to the launcher alone ----
+
+// SIGTERM and SIGHUP are passed on to the VM, every time, and the launcher ends with the VM's
+// status; SIGINT and SIGQUIT end the launcher, and the VM with it. The VM leaves SIGTERM and
+// SIGHUP at their defaults, or catches them, logs each and ends with exit code 3 at the
+// `signalsToExit`-th.
+struct SignalCase {
+    std::string name;
+    std::vector<int> signals;           // sent to the launcher one after another
+    int signalsToExit;                  // 0: the VM does not catch them
+    std::vector<int> ignoredByLauncher; // from its start, as nohup does
+    Outcome launcher;
+    std::string vmLog; // the signals the VM caught, a number a line
+};
+void PrintTo(const SignalCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+// A sleeping VM that catches SIGTERM and SIGHUP and ends at the `signalsToExit`-th (0: it
+// leaves them at their defaults).
+Launch signalCatchingVm(const Installation& installation, int signalsToExit) {
+    Launch launch{{"x"}, {{"STAND_IN_SLEEP_MS", kLongSleepMs}, {"STAND_IN_EXIT", "3"}}};
+    if (signalsToExit > 0) {
+        launch.env.push_back({"STAND_IN_SIGNAL_LOG", installation.path("signals.txt")});
+        launch.env.push_back({"STAND_IN_SIGNALS_TO_EXIT", std::to_string(signalsToExit)});
+    }
+    return launch;
+}
+
+std::size_t lineCount(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+class SignalToTheLauncher : public ::testing::TestWithParam<SignalCase> {};
+
+TEST_P(SignalToTheLauncher, ReachesTheVmOrEndsBoth) {
+    const SignalCase& c = GetParam();
+    Installation installation;
+    Launch launch = signalCatchingVm(installation, c.signalsToExit);
+    launch.ignoredSignals = c.ignoredByLauncher;
+    LauncherRun run(installation, launch);
+    const std::optional<ProcessRef> vm = run.waitForVm();
+    const std::optional<ProcessRef> monitor = waitForMonitor(run.pid());
+    ASSERT_TRUE(vm && monitor);
+
+    const std::string log = installation.path("signals.txt");
+    for (const int signal : c.signals) {
+        const std::size_t logged = lineCount(readWhole(log));
+        kill(run.pid(), signal);
+        // A caught signal is logged before the next is sent: two pending at once in the VM
+        // would be taken as one.
+        if (c.signalsToExit > 0) {
+            waitUntil(
+                [&] { return lineCount(readWhole(log)) > logged || run.waitFor(0ms).has_value(); },
+                kEndLimit);
+        }
+    }
+    EXPECT_EQ(run.finish(), c.launcher);
+    EXPECT_EQ(readWhole(log), c.vmLog);
+    EXPECT_TRUE(endsWithin(*vm, kEndLimit)) << "the VM outlived the launcher";
+    EXPECT_TRUE(endsWithin(*monitor, kEndLimit)) << "the monitor outlived the launcher";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, SignalToTheLauncher,
+    ::testing::Values(
+        SignalCase{"TermEndsTheVm", {SIGTERM}, 0, {}, Outcome::exitCode(128 + SIGTERM), ""},
+        SignalCase{"HangUpEndsTheVm", {SIGHUP}, 0, {}, Outcome::exitCode(128 + SIGHUP), ""},
+        SignalCase{"VmEndsOnTermWithItsOwnCode", {SIGTERM}, 1, {}, Outcome::exitCode(3), "15\n"},
+        SignalCase{"VmEndsOnHangUpWithItsOwnCode", {SIGHUP}, 1, {}, Outcome::exitCode(3), "1\n"},
+        SignalCase{
+            "SecondTermIsPassedOnToo", {SIGTERM, SIGTERM}, 2, {}, Outcome::exitCode(3), "15\n15\n"},
+        SignalCase{
+            "HangUpThenTermArePassedOn", {SIGHUP, SIGTERM}, 2, {}, Outcome::exitCode(3), "1\n15\n"},
+        SignalCase{"HangUpIgnoredByNohupStaysIgnored",
+                   {SIGHUP, SIGTERM},
+                   1,
+                   {SIGHUP},
+                   Outcome::exitCode(3),
+                   "15\n"},
+        SignalCase{
+            "InterruptEndsTheLauncherAndTheVm", {SIGINT}, 0, {}, Outcome::signal(SIGINT), ""},
+        SignalCase{"QuitEndsTheLauncherAndTheVm", {SIGQUIT}, 0, {}, Outcome::signal(SIGQUIT), ""}),
+    caseName<SignalCase>);
+
+// Process 1 of a PID namespace (a container) receives only signals it has a handler for:
+// without one, SIGTERM from docker stop would not even reach the launcher.
+TEST(SupervisePosix, TermReachesTheVmWhenTheLauncherIsProcessOne) {
+    if (std::system("unshare --pid --fork true >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "no PID namespaces here (unshare --pid --fork)";
+    }
+    Installation installation;
+    Launch launch = signalCatchingVm(installation, 1);
+    launch.program = "unshare";
+    launch.args = {"--pid", "--fork", "--kill-child", installation.launcher(), "x"};
+    LauncherRun run(installation, launch);
+    // The launcher is unshare's child; the VM writes its process id as its namespace sees it.
+    std::optional<ProcessRef> launcher;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            for (const ProcessRef& process : processesRunningFrom(installation.dir())) {
+                const std::optional<ProcessStat> stat = statOf(process.pid);
+                if (stat && stat->parent == run.pid()) {
+                    launcher = process;
+                }
+            }
+            return launcher && monitorOf(launcher->pid) && run.vmRan() &&
+                   !readWhole(installation.path("vm.pid")).empty();
+        },
+        kStartLimit));
+
+    kill(launcher->pid, SIGTERM);
+    EXPECT_EQ(run.finish(), Outcome::exitCode(3));
+    EXPECT_EQ(readWhole(installation.path("signals.txt")), "15\n");
 }
 
 // ---- The monitor started by hand ----

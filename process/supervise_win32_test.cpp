@@ -181,7 +181,10 @@ TEST_F(LauncherTest, MissingVmIsReportedAndStartsNoMonitor) {
     EXPECT_EQ(launch.waitForExit(kRunLimitMs), 1u);
     const std::string output = launch.output();
     EXPECT_EQ(output.substr(0, std::string(kOutputPrefix).size()), kOutputPrefix);
-    EXPECT_GT(output.size(), std::string(kOutputPrefix).size()) << "no system message";
+    EXPECT_GT(output.size(), std::string(kOutputPrefix).size() + 2) << "no system message";
+    // The system's text ends in CR LF itself; the message ends in exactly one.
+    EXPECT_EQ(output.substr(output.size() - 2), "\r\n");
+    EXPECT_EQ(output.find('\r', std::string(kOutputPrefix).size()), output.size() - 2) << output;
     EXPECT_EQ(launch.errors(), "");
     // Nothing but the launcher ran in its job: neither a VM nor a monitor.
     EXPECT_EQ(launch.accounting().TotalProcesses, 1u);
@@ -190,6 +193,8 @@ TEST_F(LauncherTest, MissingVmIsReportedAndStartsNoMonitor) {
 // ---------------------------------------------------------------------------------------
 // Supervision
 
+// The launcher's job ends the VM at once (with the job's exit code, 0 under Wine; the
+// monitor, where there is no job, ends it with 1), and the monitor with it.
 TEST_F(LauncherTest, KillingTheLauncherEndsTheVm) {
     const Installation installation = installLauncher("kill-launcher", kPlainConfig);
     steerVm(installation, {7, 60000, "", ""});
@@ -199,8 +204,10 @@ TEST_F(LauncherTest, KillingTheLauncherEndsTheVm) {
 
     ASSERT_EQ(waitForExit(vm.get(), 0), std::nullopt) << "the VM should still sleep";
     ASSERT_TRUE(TerminateProcess(launch.process(), 9));
-    EXPECT_EQ(waitForExit(vm.get(), kQuickLimitMs), 1u);
-    EXPECT_EQ(waitForExit(monitor.get(), kQuickLimitMs), 0u);
+    const std::optional<DWORD> vmEnd = waitForExit(vm.get(), kQuickLimitMs);
+    ASSERT_TRUE(vmEnd.has_value()) << "the VM outlived the launcher";
+    EXPECT_NE(*vmEnd, 7u) << "the VM ended on its own";
+    EXPECT_TRUE(waitForExit(monitor.get(), kQuickLimitMs).has_value());
 }
 
 TEST_F(LauncherTest, KillingTheMonitorEndsTheVmAndTheLauncher) {
@@ -335,5 +342,138 @@ INSTANTIATE_TEST_SUITE_P(Launchers, EachLauncherTest, ::testing::Values("se_java
                          [](const ::testing::TestParamInfo<std::string>& info) {
                              return info.param;
                          });
+
+} // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// Where the VM is found without JDK_HOME
+
+// The last component of a directory path that ends in a separator.
+std::string uniqueNameOf(const std::string& dir) {
+    const std::string withoutSeparator = dir.substr(0, dir.size() - 1);
+    return withoutSeparator.substr(withoutSeparator.find_last_of('\\') + 1);
+}
+
+// A program that must never run: a copy of the launcher, which finds no configuration
+// beside it and ends at once with exit code 1 and a message on standard error.
+void placeDecoy(const std::string& path) {
+    copyFile(buildPath(SE_LAUNCHER_PATH), path);
+}
+
+struct VmLookupCase {
+    const char* name;
+    bool besideLauncher; // the stand-in as java.exe in the launcher's directory
+    bool onPath;         // the stand-in's directory on PATH
+    bool decoyOnPath;    // another java.exe on PATH
+    bool runs;           // the stand-in runs; else nothing is found
+};
+
+void PrintTo(const VmLookupCase& param, std::ostream* out) {
+    *out << param.name;
+}
+
+class VmLookupTest : public LauncherTest, public ::testing::WithParamInterface<VmLookupCase> {};
+
+// The bare "java" is looked up where CreateProcessA would, but never in the current
+// directory, where a java.exe waits; its command line stays "java" in quotes.
+TEST_P(VmLookupTest, NeverRunsAJavaFromTheCurrentDirectory) {
+    const VmLookupCase& param = GetParam();
+    const Installation installation = installLauncher(param.name, "VERSION=2.0\n");
+    const std::string work = tempDir("work");
+    placeDecoy(work + "java.exe");
+    if (param.besideLauncher) {
+        copyFile(buildPath(SE_STAND_IN_VM_PATH), installation.dir + "java.exe");
+    }
+    // Empty and relative entries would lead the system's search to the current directory.
+    std::string path = ";.;..\\" + uniqueNameOf(work) + ";";
+    path += param.onPath ? installation.jdk + "\\bin;" : "";
+    if (param.decoyOnPath) {
+        const std::string decoyDir = tempDir("decoy-on-path");
+        placeDecoy(decoyDir + "java.exe");
+        path += decoyDir.substr(0, decoyDir.size() - 1) + ";";
+    }
+    path += ScopedEnvironment::get("PATH").value_or("");
+    environment_.set("PATH", path);
+    steerVm(installation, {});
+    Launch launch(commandLine(installation.launcher, {"-d", "out"}), installation.dir, work);
+
+    if (param.runs) {
+        EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u) << launch.errors();
+        const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
+        ASSERT_TRUE(record.has_value()) << "the VM did not run";
+        EXPECT_EQ(record->commandLine, std::string("\"java\" -Dtovik_version=\"2.0\" ") +
+                                           kEntryClass + " se_javac \"-d\" \"out\"");
+        EXPECT_EQ(launch.errors(), "");
+    } else {
+        EXPECT_EQ(launch.waitForExit(kRunLimitMs), 1u);
+        EXPECT_EQ(launch.output(), startFailure("java virtual machine", ERROR_FILE_NOT_FOUND));
+        EXPECT_EQ(launch.errors(), "");
+        EXPECT_EQ(launch.accounting().TotalProcesses, 1u) << "something was started";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Launcher, VmLookupTest,
+    ::testing::Values(VmLookupCase{"on_path", false, true, false, true},
+                      VmLookupCase{"beside_the_launcher_before_path", true, false, true, true},
+                      VmLookupCase{"only_in_the_current_directory", false, false, false, false}),
+    [](const ::testing::TestParamInfo<VmLookupCase>& info) { return info.param.name; });
+
+// The VM found by the launcher's own search gets the launcher's environment exactly: no
+// setting made for the search reaches it.
+TEST_F(LauncherTest, VmFoundOnPathGetsTheLaunchersEnvironment) {
+    const Installation installation = installLauncher("environment", "");
+    environment_.set("PATH",
+                     installation.jdk + "\\bin;" + ScopedEnvironment::get("PATH").value_or(""));
+    steerVm(installation, {});
+    char* block = GetEnvironmentStringsA();
+    const std::vector<std::string> expected = sortedEnvironment(block);
+    FreeEnvironmentStringsA(block);
+    Launch launch(commandLine(installation.launcher, {"-d", "out"}), installation.dir,
+                  tempDir("work"));
+
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u);
+    const std::optional<std::vector<std::string>> entries =
+        readEntries(installation.environmentPath());
+    ASSERT_TRUE(entries.has_value()) << "the VM did not run";
+    std::vector<char> vmBlock;
+    for (const std::string& entry : *entries) {
+        vmBlock.insert(vmBlock.end(), entry.begin(), entry.end());
+        vmBlock.push_back('\0');
+    }
+    vmBlock.push_back('\0');
+    EXPECT_EQ(sortedEnvironment(vmBlock.data()), expected);
+}
+
+// ---------------------------------------------------------------------------------------
+// Which file runs as the monitor
+
+// The monitor is the launcher's own file, whatever its name on the command line finds: here
+// "se_javac", under which the launcher (installed as tool.exe) finds the se_javac.exe and
+// morle_tool.cfg in the current directory, and a start by that name would run that file.
+TEST_F(LauncherTest, MonitorIsTheLaunchersOwnFile) {
+    const Installation installation = installLauncher("own-file", kPlainConfig);
+    const std::string tool = installation.dir + "tool.exe";
+    copyFile(installation.launcher, tool);
+    const std::string work = tempDir("work");
+    copyFile(buildPath(SE_STAND_IN_VM_PATH), work + "se_javac.exe");
+    testing_support::writeFile(work + "morle_tool.cfg", installation.expand(kPlainConfig));
+    steerVm(installation, {0, 1000, "", ""});
+    Launch launch("se_javac -d out", installation.dir, work, tool);
+
+    const std::optional<DWORD> monitor = pollFor(kRunLimitMs, [&]() -> std::optional<DWORD> {
+        for (const char* name : {"tool.exe", "se_javac.exe"}) {
+            if (const std::optional<DWORD> pid = findChildProcess(launch.pid(), name)) {
+                return pid;
+            }
+        }
+        return std::nullopt;
+    });
+    ASSERT_TRUE(monitor.has_value()) << "no monitor appeared";
+    EXPECT_EQ(lstrcmpiA(imagePathOf(*monitor).c_str(), tool.c_str()), 0) << imagePathOf(*monitor);
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u);
+}
 
 } // namespace

@@ -310,11 +310,14 @@ LauncherRun::LauncherRun(const Installation& installation, const Launch& launch)
         for (const int fd : launch.closedStreams) {
             close(fd);
         }
-        for (const int number : {SIGINT, SIGQUIT, SIGTERM, SIGCHLD}) {
+        for (const int number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD}) {
             signal(number, SIG_DFL);
         }
         if (launch.ignoreChildSignal) {
             signal(SIGCHLD, SIG_IGN);
+        }
+        for (const int number : launch.ignoredSignals) {
+            signal(number, SIG_IGN);
         }
         sigset_t none;
         sigemptyset(&none);

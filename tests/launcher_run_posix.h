@@ -149,6 +149,7 @@ struct Launch {
     // Run as user and group 65534 ("nobody") when the test runs as root, so that file
     // permissions apply to the launcher; it ends with kCannotDropPrivileges if that fails.
     bool unprivileged = false;
+    std::vector<int> ignoredSignals; // ignored in the launcher from its start (as nohup does)
 };
 
 constexpr int kCannotDropPrivileges = 125;

@@ -3,6 +3,8 @@
 // After windows.h, which it needs.
 #include <tlhelp32.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
@@ -28,6 +30,27 @@ HANDLE createOutputFile(const std::string& path, SECURITY_ATTRIBUTES& inheritabl
 }
 
 } // namespace
+
+std::string systemText(DWORD code) {
+    char* buffer = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+    if (length == 0) {
+        return std::to_string(code);
+    }
+    std::string text(buffer, length);
+    LocalFree(buffer);
+    return text;
+}
+
+std::string startFailure(const std::string& what, DWORD code) {
+    std::string text = systemText(code);
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) {
+        text.pop_back();
+    }
+    return asWritten("\nCannot execute " + what + " : " + text + "\n");
+}
 
 // ---------------------------------------------------------------------------------------
 // Handles and processes
@@ -56,7 +79,10 @@ UniqueHandle openProcess(DWORD pid) {
     return process;
 }
 
-std::optional<DWORD> findChildProcess(DWORD parentPid, const std::string& exeName) {
+namespace {
+
+// The first running process for which `matches` holds, in a snapshot of all.
+template <typename Matches> std::optional<PROCESSENTRY32> findProcess(Matches matches) {
     UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) {
         throw std::runtime_error(lastErrorText("CreateToolhelp32Snapshot"));
@@ -65,12 +91,76 @@ std::optional<DWORD> findChildProcess(DWORD parentPid, const std::string& exeNam
     entry.dwSize = sizeof(entry);
     for (BOOL found = Process32First(snapshot.get(), &entry); found;
          found = Process32Next(snapshot.get(), &entry)) {
-        if (entry.th32ParentProcessID == parentPid &&
-            lstrcmpiA(entry.szExeFile, exeName.c_str()) == 0) {
-            return entry.th32ProcessID;
+        if (matches(entry)) {
+            return entry;
         }
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<DWORD> findChildProcess(DWORD parentPid, const std::string& exeName) {
+    const std::optional<PROCESSENTRY32> entry = findProcess([&](const PROCESSENTRY32& process) {
+        return process.th32ParentProcessID == parentPid &&
+               lstrcmpiA(process.szExeFile, exeName.c_str()) == 0;
+    });
+    return entry ? std::optional<DWORD>(entry->th32ProcessID) : std::nullopt;
+}
+
+std::string imagePathOf(DWORD pid) {
+    const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    char path[MAX_PATH * 4] = {};
+    DWORD size = sizeof(path);
+    if (!process || !QueryFullProcessImageNameA(process.get(), 0, path, &size)) {
+        throw std::runtime_error(lastErrorText("QueryFullProcessImageNameA"));
+    }
+    return std::string(path, size);
+}
+
+std::optional<std::string> exeNameOf(DWORD pid) {
+    const std::optional<PROCESSENTRY32> entry =
+        findProcess([&](const PROCESSENTRY32& process) { return process.th32ProcessID == pid; });
+    return entry ? std::optional<std::string>(entry->szExeFile) : std::nullopt;
+}
+
+std::vector<UnixProcess> unixProcessesNaming(const std::string& text) {
+    std::vector<UnixProcess> found;
+    WIN32_FIND_DATAA entry{};
+    HANDLE search = FindFirstFileA("Z:\\proc\\*", &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        return found;
+    }
+    do {
+        const std::string name = entry.cFileName;
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::string commandLine = readFile("Z:\\proc\\" + name + "\\cmdline");
+        std::replace(commandLine.begin(), commandLine.end(), '\0', ' ');
+        if (commandLine.find(text) != std::string::npos) {
+            found.push_back(UnixProcess{std::stoul(name), commandLine});
+        }
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    return found;
+}
+
+void killUnixProcess(unsigned long pid) {
+    // The shell's own kill: /bin/sh is there on every Debian system, /bin/kill is not.
+    std::string line = "sh -c \"kill -9 " + std::to_string(pid) + "\"";
+    std::vector<char> buffer(line.begin(), line.end());
+    buffer.push_back('\0');
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA("Z:\\bin\\sh", buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info)) {
+        throw std::runtime_error(lastErrorText("CreateProcessA " + line));
+    }
+    WaitForSingleObject(info.hProcess, kQuickLimitMs);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -152,7 +242,7 @@ Installation install(const std::string& label, const std::string& config, const 
 // ---------------------------------------------------------------------------------------
 // The stand-in VM's record
 
-std::optional<VmRecord> readVmRecord(const std::string& path) {
+std::optional<std::vector<std::string>> readEntries(const std::string& path) {
     if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         return std::nullopt;
     }
@@ -171,10 +261,29 @@ std::optional<VmRecord> readVmRecord(const std::string& path) {
         entries.push_back(content.substr(space + 1, size));
         position = space + 2 + size;
     }
-    if (entries.empty()) {
+    return entries;
+}
+
+std::optional<VmRecord> readVmRecord(const std::string& path) {
+    const std::optional<std::vector<std::string>> entries = readEntries(path);
+    if (!entries) {
+        return std::nullopt;
+    }
+    if (entries->empty()) {
         throw std::runtime_error("empty record " + path);
     }
-    return VmRecord{entries.front(), {entries.begin() + 1, entries.end()}};
+    return VmRecord{entries->front(), {entries->begin() + 1, entries->end()}};
+}
+
+std::vector<std::string> sortedEnvironment(const char* block) {
+    std::vector<std::string> entries;
+    for (const char* entry = block; *entry != '\0'; entry += std::strlen(entry) + 1) {
+        if (*entry != '=') {
+            entries.emplace_back(entry);
+        }
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
 }
 
 std::vector<std::string> plainVmArgv(const Installation& installation,
@@ -274,6 +383,30 @@ bool Launch::allEndWithin(DWORD limitMs) const {
     });
 }
 
+std::vector<DWORD> Launch::runningProcessIds() const {
+    // Room for far more processes than a launcher run starts.
+    constexpr DWORD kRoom = 64;
+    struct {
+        JOBOBJECT_BASIC_PROCESS_ID_LIST list;
+        ULONG_PTR more[kRoom];
+    } ids{};
+    ids.list.NumberOfAssignedProcesses = kRoom;
+    if (!QueryInformationJobObject(job_.get(), JobObjectBasicProcessIdList, &ids, sizeof(ids),
+                                   nullptr)) {
+        throw std::runtime_error(lastErrorText("QueryInformationJobObject"));
+    }
+    std::vector<DWORD> result;
+    for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
+        result.push_back(static_cast<DWORD>(ids.list.ProcessIdList[i]));
+    }
+    return result;
+}
+
+bool Launch::endAll(DWORD limitMs) const {
+    TerminateJobObject(job_.get(), 1);
+    return allEndWithin(limitMs);
+}
+
 std::string commandLine(const std::string& launcher, const std::vector<std::string>& arguments) {
     std::string line = quoteArgument(launcher);
     for (const std::string& argument : arguments) {
@@ -312,6 +445,7 @@ std::string LauncherTest::tempDir(const std::string& label) {
 
 void LauncherTest::steerVm(const Installation& installation, const VmBehaviour& behaviour) {
     environment_.set("STAND_IN_RECORD", installation.recordPath());
+    environment_.set("STAND_IN_ENVIRONMENT", installation.environmentPath());
     environment_.set("STAND_IN_PID_FILE", installation.pidPath());
     environment_.set("STAND_IN_EXIT", std::to_string(behaviour.exitCode));
     environment_.set("STAND_IN_SLEEP_MS", std::to_string(behaviour.sleepMs));

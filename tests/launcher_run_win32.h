@@ -22,6 +22,12 @@ constexpr const char* kEntryClass = "fenmoor.zandrel.se.java.toJava.Main";
 // The start failure message as its line break reaches a file through the text-mode stdout.
 constexpr const char* kOutputPrefix = "\r\nCannot execute java virtual machine : ";
 
+// The system's message for an error code, as FormatMessageA gives it (with its line end).
+std::string systemText(DWORD code);
+// A start failure as it reaches the launcher's standard output file: the system's message
+// with one CR LF at its end.
+std::string startFailure(const std::string& what, DWORD code);
+
 // Time limits. A whole launcher run takes well under a second under Wine; the limits are
 // only reached when something is wrong.
 constexpr DWORD kRunLimitMs = 20000;
@@ -86,6 +92,24 @@ template <typename Probe> auto pollFor(DWORD limitMs, Probe probe) -> decltype(p
 // The id of a running process with the given executable name and parent, if there is one.
 std::optional<DWORD> findChildProcess(DWORD parentPid, const std::string& exeName);
 
+// The full path of the file a running process was started from.
+std::string imagePathOf(DWORD pid);
+
+// The executable name (without directory) of a running process, if it still runs.
+std::optional<std::string> exeNameOf(DWORD pid);
+
+// Under Wine every Windows process is a Unix process as well, and one whose start was cut
+// short by the end of the process starting it can hang there with no Windows process left
+// to end. The Unix processes (id and command line) whose command line holds `text`, read
+// from /proc through Wine's Z: drive; none on Windows.
+struct UnixProcess {
+    unsigned long pid = 0;
+    std::string commandLine;
+};
+std::vector<UnixProcess> unixProcessesNaming(const std::string& text);
+// Ends a Unix process with SIGKILL through /bin/sh, which Wine starts as a Unix program.
+void killUnixProcess(unsigned long pid);
+
 // ---------------------------------------------------------------------------------------
 // Environment of the processes the tests start
 
@@ -128,6 +152,7 @@ struct Installation {
         return replaceAll(replaceAll(text, "<jdk>", jdk), "<dir>", dir);
     }
     std::string recordPath() const { return dir + "vm-record.txt"; }
+    std::string environmentPath() const { return dir + "vm-environment.txt"; }
     std::string pidPath() const { return dir + "vm-pid.txt"; }
 };
 
@@ -144,9 +169,16 @@ struct VmRecord {
     std::vector<std::string> argv;
 };
 
-// Reads the entries "<byte count> <bytes>\n" the stand-in VM writes: the raw command line,
-// then its argv.
+// The entries "<byte count> <bytes>\n" of a file the stand-in VM writes; nothing when there
+// is no such file.
+std::optional<std::vector<std::string>> readEntries(const std::string& path);
+
+// Reads the stand-in VM's record: the raw command line, then its argv.
 std::optional<VmRecord> readVmRecord(const std::string& path);
+
+// This process's environment as "NAME=value" entries, sorted, without the entries whose
+// name starts with '=' (the per-drive current directories).
+std::vector<std::string> sortedEnvironment(const char* block);
 
 // The argv a VM started by an installation with only JDK_HOME set receives for the tool
 // arguments `arguments` (the installation's tool identity after the entry class).
@@ -185,6 +217,10 @@ class Launch {
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting() const;
     // True once nothing started in the job runs any more, within the limit.
     bool allEndWithin(DWORD limitMs) const;
+    // The processes of the job that still run.
+    std::vector<DWORD> runningProcessIds() const;
+    // Ends everything in the job; true when all of it has ended within the limit.
+    bool endAll(DWORD limitMs) const;
 
   private:
     std::string outputPath_;

@@ -2,13 +2,17 @@
 // which pass through the launcher unchanged:
 //   STAND_IN_RECORD   file to write the raw command line and argv into (see below)
 //   STAND_IN_PID_FILE file to write the process id into, once started
+//   STAND_IN_ENVIRONMENT file to write the environment into, an entry per variable
 //   STAND_IN_STDOUT   text to print on standard output
 //   STAND_IN_STDERR   text to print on standard error
 //   STAND_IN_IGNORE_INT  when set, interrupts (Ctrl+C, SIGINT) are ignored
+//   STAND_IN_SIGNAL_LOG  Linux: SIGTERM and SIGHUP are caught and logged to this file, one
+//                     number a line; the STAND_IN_SIGNALS_TO_EXIT-th (default 1) ends the
+//                     process with STAND_IN_EXIT
 //   STAND_IN_SLEEP_MS milliseconds to sleep before exiting
 //   STAND_IN_EXIT     exit code (default 0)
-// The record holds one entry per line, each "<byte count> <bytes>": first the raw command
-// line, then argv[0], argv[1], ...
+// Both files hold one entry per line, each "<byte count> <bytes>"; the record first the raw
+// command line, then argv[0], argv[1], ...
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -43,11 +47,25 @@ int main(int argc, char** argv) {
     if (setting("STAND_IN_IGNORE_INT") != nullptr) {
         ignoreInterrupt();
     }
+    const char* code = setting("STAND_IN_EXIT");
+    const int exitCode = code != nullptr ? std::atoi(code) : 0;
+    if (const char* path = setting("STAND_IN_SIGNAL_LOG")) {
+        const char* count = setting("STAND_IN_SIGNALS_TO_EXIT");
+        catchTerminationSignals(path, count != nullptr ? std::atoi(count) : 1, exitCode);
+    }
     if (const char* path = setting("STAND_IN_RECORD")) {
         if (std::FILE* file = std::fopen(path, "wb")) {
             writeEntry(file, rawCommandLine(argc, argv));
             for (int i = 0; i < argc; ++i) {
                 writeEntry(file, argv[i]);
+            }
+            std::fclose(file);
+        }
+    }
+    if (const char* path = setting("STAND_IN_ENVIRONMENT")) {
+        if (std::FILE* file = std::fopen(path, "wb")) {
+            for (const std::string& entry : environmentEntries()) {
+                writeEntry(file, entry);
             }
             std::fclose(file);
         }
@@ -66,6 +84,5 @@ int main(int argc, char** argv) {
     if (const char* sleep = setting("STAND_IN_SLEEP_MS")) {
         std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(sleep)));
     }
-    const char* code = setting("STAND_IN_EXIT");
-    return code != nullptr ? std::atoi(code) : 0;
+    return exitCode;
 }

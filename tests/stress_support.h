@@ -119,4 +119,64 @@ void runAll(const Ending (&endings)[N], const Settings& settings, RunOnce runOnc
     std::cout << runs.size() << " runs in " << elapsed.count() << " ms" << std::endl;
 }
 
+// ---------------------------------------------------------------------------------------
+// Early kills: the launcher ended from outside at a random moment right after its start,
+// while it may still be starting the VM or the monitor.
+
+struct EarlyKillSettings {
+    int defaultRuns = 0;
+    int latestMomentUs = 0; // the moments lie between 0 and this, in microseconds
+};
+
+// What one or more early kills left running once the launcher had ended and the processes
+// it started had had time to notice: VMs and monitors that run, and (under Wine) VMs and
+// monitors stuck in their start, which run no code of their own but never end.
+struct Leftovers {
+    int vms = 0;
+    int monitors = 0;
+    int stuckVms = 0;
+    int stuckMonitors = 0;
+    Leftovers& operator+=(const Leftovers& other) {
+        vms += other.vms;
+        monitors += other.monitors;
+        stuckVms += other.stuckVms;
+        stuckMonitors += other.stuckMonitors;
+        return *this;
+    }
+};
+
+// Calls killOnce(moment in microseconds, run number) for the planned runs, each under a
+// trace that names the seed and the run, and adds up what each left running (killOnce ends
+// its leftovers itself). Prints and records the seed and the totals; stops at a run with a
+// failure.
+template <typename KillOnce>
+Leftovers earlyKills(const EarlyKillSettings& settings, KillOnce killOnce) {
+    const std::uint64_t seedValue = seed();
+    std::cout << "early-kill seed " << seedValue << " (SE_STRESS_SEED=" << seedValue
+              << " repeats this sequence)" << std::endl;
+    ::testing::Test::RecordProperty("seed", std::to_string(seedValue));
+    std::mt19937_64 random(seedValue);
+    std::uniform_int_distribution<int> moment(0, settings.latestMomentUs);
+    const int runs = runCount(settings.defaultRuns);
+    Leftovers total;
+    for (int run = 0; run < runs; ++run) {
+        const int momentUs = moment(random);
+        SCOPED_TRACE("seed " + std::to_string(seedValue) + ", run " + std::to_string(run) +
+                     ": launcher ended " + std::to_string(momentUs) + " us after its start");
+        total += killOnce(momentUs, run);
+        if (::testing::Test::HasFailure()) {
+            break;
+        }
+    }
+    std::cout << runs << " early kills at random 0-" << settings.latestMomentUs
+              << " us: " << total.vms << " VMs and " << total.monitors
+              << " monitors left running; stuck in their start: " << total.stuckVms << " VMs and "
+              << total.stuckMonitors << " monitors" << std::endl;
+    ::testing::Test::RecordProperty("vms_left", std::to_string(total.vms));
+    ::testing::Test::RecordProperty("monitors_left", std::to_string(total.monitors));
+    ::testing::Test::RecordProperty("stuck_vms_left", std::to_string(total.stuckVms));
+    ::testing::Test::RecordProperty("stuck_monitors_left", std::to_string(total.stuckMonitors));
+    return total;
+}
+
 } // namespace stress

@@ -1,0 +1,45 @@
+#include "process/search_path.h"
+
+namespace {
+
+bool isSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+bool isRooted(std::string_view entry) {
+    if (!entry.empty() && isSeparator(entry.front())) {
+        return true;
+    }
+    const bool driveLetter = entry.size() >= 3 && ((entry[0] >= 'A' && entry[0] <= 'Z') ||
+                                                   (entry[0] >= 'a' && entry[0] <= 'z'));
+    return driveLetter && entry[1] == ':' && isSeparator(entry[2]);
+}
+
+std::string_view withoutEnclosingQuotes(std::string_view entry) {
+    if (entry.size() >= 2 && entry.front() == '"' && entry.back() == '"') {
+        return entry.substr(1, entry.size() - 2);
+    }
+    return entry;
+}
+
+} // namespace
+
+std::string rootedPathEntries(std::string_view pathValue) {
+    std::string result;
+    std::size_t start = 0;
+    while (start <= pathValue.size()) {
+        std::size_t end = pathValue.find(';', start);
+        if (end == std::string_view::npos) {
+            end = pathValue.size();
+        }
+        const std::string_view entry = withoutEnclosingQuotes(pathValue.substr(start, end - start));
+        if (isRooted(entry)) {
+            if (!result.empty()) {
+                result += ';';
+            }
+            result += entry;
+        }
+        start = end + 1;
+    }
+    return result;
+}
