@@ -100,8 +100,10 @@ std::optional<std::string> exeNameOf(DWORD pid);
 
 // Under Wine every Windows process is a Unix process as well, and one whose start was cut
 // short by the end of the process starting it can hang there with no Windows process left
-// to end. The Unix processes (id and command line) whose command line holds `text`, read
-// from /proc through Wine's Z: drive; none on Windows.
+// to end; Wine can even keep a process that never got a Unix process at all, which ends
+// neither and counts as running in its job. The Unix processes (id and command line) whose
+// command line holds `text`, read from /proc through Wine's Z: drive; none on Windows.
+bool underWine();
 struct UnixProcess {
     unsigned long pid = 0;
     std::string commandLine;
