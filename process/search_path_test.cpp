@@ -25,14 +25,13 @@ TEST_P(RootedPathEntries, KeepOnlyWhatDoesNotDependOnTheCurrentDirectory) {
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, RootedPathEntries,
-    ::testing::Values(
-        PathCase{"Absolute", R"(C:\jdk\bin;d:/tools;\\server\share\bin;\bin)",
-                 R"(C:\jdk\bin;d:/tools;\\server\share\bin;\bin)"},
-        PathCase{"EmptyEntries", R"(;C:\a;;C:\b;)", R"(C:\a;C:\b)"},
-        PathCase{"Relative", R"(.;..;bin;.\bin;C:bin;C:;C:\x)", R"(C:\x)"},
-        PathCase{"Quoted", R"("C:\Program Files\jdk\bin";"bin";"C:\a;C:\b)",
-                 R"(C:\Program Files\jdk\bin;C:\b)"},
-        PathCase{"NothingLeft", R"(.;;"")", ""}, PathCase{"Nothing", "", ""}),
+    ::testing::Values(PathCase{"Absolute", R"(C:\jdk\bin;d:/tools;\\server\share\bin;\bin)",
+                               R"(C:\jdk\bin;d:/tools;\\server\share\bin;\bin)"},
+                      PathCase{"EmptyEntries", R"(;C:\a;;C:\b;)", R"(C:\a;C:\b)"},
+                      PathCase{"Relative", R"(.;..;bin;.\bin;C:bin;C:;C:\x)", R"(C:\x)"},
+                      PathCase{"Quoted", R"("C:\Program Files\jdk\bin";"bin";"C:\a;C:\b)",
+                               R"(C:\Program Files\jdk\bin;C:\b)"},
+                      PathCase{"NothingLeft", R"(.;;"")", ""}, PathCase{"Nothing", "", ""}),
     [](const ::testing::TestParamInfo<PathCase>& info) { return std::string(info.param.title); });
 
 } // namespace

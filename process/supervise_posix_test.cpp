@@ -636,8 +636,7 @@ INSTANTIATE_TEST_SUITE_P(
                             return std::string(
                                 "config file: illegal format of assignment at line: 1");
                         }},
-        ConfigErrorCase{"RunnerMissingFile", std::nullopt, missingFileMessage, nullptr,
-                        "se_java"}),
+        ConfigErrorCase{"RunnerMissingFile", std::nullopt, missingFileMessage, nullptr, "se_java"}),
     caseName<ConfigErrorCase>);
 
 INSTANTIATE_TEST_SUITE_P(Launchers, EachLauncher, kBothLaunchers, identityName);
