@@ -30,14 +30,14 @@ std::string directoryOf(const std::string& candidate, const PathStyle& style) {
     return candidate.substr(0, lastSeparator + 1);
 }
 
+} // namespace
+
 std::string_view withoutEnclosingQuotes(std::string_view entry) {
     if (entry.size() >= 2 && entry.front() == '"' && entry.back() == '"') {
         return entry.substr(1, entry.size() - 2);
     }
     return entry;
 }
-
-} // namespace
 
 std::string findToolDir(std::string_view name, const std::optional<std::string>& pathValue,
                         const FileProbe& canOpen, const PathStyle& style) {

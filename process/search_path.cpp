@@ -1,5 +1,7 @@
 #include "process/search_path.h"
 
+#include "config/tool_dir.h"
+
 namespace {
 
 bool isSeparator(char c) {
@@ -13,13 +15,6 @@ bool isRooted(std::string_view entry) {
     const bool driveLetter = entry.size() >= 3 && ((entry[0] >= 'A' && entry[0] <= 'Z') ||
                                                    (entry[0] >= 'a' && entry[0] <= 'z'));
     return driveLetter && entry[1] == ':' && isSeparator(entry[2]);
-}
-
-std::string_view withoutEnclosingQuotes(std::string_view entry) {
-    if (entry.size() >= 2 && entry.front() == '"' && entry.back() == '"') {
-        return entry.substr(1, entry.size() - 2);
-    }
-    return entry;
 }
 
 } // namespace
