@@ -47,6 +47,13 @@ std::string identityName(const ::testing::TestParamInfo<std::string>& info) {
 
 const auto kBothLaunchers = ::testing::Values("se_javac", "se_java");
 
+// A launcher with a VM that runs until it is released or ended.
+Launch heldVm() {
+    Launch launch{{"x"}};
+    launch.holdVm = true;
+    return launch;
+}
+
 // ---- What the VM receives ----
 
 TEST(SupervisePosix, WorkedExampleReachesTheVmExactly) {
@@ -217,8 +224,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, VmStartFailure,
 // the VM holds none.
 TEST_P(EachLauncher, MonitorIsItselfDetachedAndHoldsThePidfds) {
     Installation installation("e2e", GetParam());
-    Launch launch{{"x"}};
-    launch.holdVm = true;
+    Launch launch = heldVm();
     launch.input = Input::OpenPipe; // not /dev/null already
     LauncherRun run(installation, launch);
     const std::optional<ProcessRef> vm = run.waitForVm();
@@ -265,8 +271,7 @@ class KillingTheLauncher : public ::testing::TestWithParam<KillCase> {};
 
 TEST_P(KillingTheLauncher, EndsTheVmAndTheMonitor) {
     Installation installation;
-    Launch launch{{"x"}};
-    launch.holdVm = true;
+    Launch launch = heldVm();
     launch.closedStreams = GetParam().closedStreams;
     LauncherRun run(installation, launch);
     const std::optional<ProcessRef> vm = run.waitForVm();
@@ -283,13 +288,6 @@ INSTANTIATE_TEST_SUITE_P(StandardStreams, KillingTheLauncher,
                          ::testing::Values(KillCase{"AllOpen", {}}, KillCase{"StdinClosed", {0}},
                                            KillCase{"AllClosed", {0, 1, 2}}),
                          caseName<KillCase>);
-
-// A launcher with a VM that runs until it is released or ended.
-Launch heldVm() {
-    Launch launch{{"x"}};
-    launch.holdVm = true;
-    return launch;
-}
 
 TEST(SupervisePosix, KillingTheMonitorEndsTheVmAndTheLauncherReportsIt) {
     Installation installation;
@@ -319,8 +317,8 @@ TEST(SupervisePosix, NoMonitorIsLeftAfterANormalEnd) {
 // VM's; the monitor, in its own session, is not in it.
 TEST(SupervisePosix, InterruptOnTheProcessGroupEndsEvenAVmThatIgnoresIt) {
     Installation installation;
-    Launch launch{{"x"}, {{"STAND_IN_IGNORE_INT", "1"}}};
-    launch.holdVm = true;
+    Launch launch = heldVm();
+    launch.env.push_back({"STAND_IN_IGNORE_INT", "1"});
     launch.ownProcessGroup = true;
     LauncherRun run(installation, launch);
     const std::optional<ProcessRef> vm = run.waitForVm();
@@ -354,8 +352,8 @@ void PrintTo(const SignalCase& row, std::ostream* out) {
 // A held VM that catches SIGTERM and SIGHUP and ends at the `signalsToExit`-th (0: it
 // leaves them at their defaults).
 Launch signalCatchingVm(const Installation& installation, int signalsToExit) {
-    Launch launch{{"x"}, {{"STAND_IN_EXIT", "3"}}};
-    launch.holdVm = true;
+    Launch launch = heldVm();
+    launch.env.push_back({"STAND_IN_EXIT", "3"});
     if (signalsToExit > 0) {
         launch.env.push_back({"STAND_IN_SIGNAL_LOG", installation.path("signals.txt")});
         launch.env.push_back({"STAND_IN_SIGNALS_TO_EXIT", std::to_string(signalsToExit)});
