@@ -250,22 +250,7 @@ std::optional<std::vector<std::string>> readEntries(const std::string& path) {
     if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         return std::nullopt;
     }
-    const std::string content = readFile(path);
-    std::vector<std::string> entries;
-    std::size_t position = 0;
-    while (position < content.size()) {
-        const std::size_t space = content.find(' ', position);
-        if (space == std::string::npos) {
-            throw std::runtime_error("malformed record " + path);
-        }
-        const std::size_t size = std::stoul(content.substr(position, space - position));
-        if (space + 1 + size >= content.size() || content[space + 1 + size] != '\n') {
-            throw std::runtime_error("malformed record " + path);
-        }
-        entries.push_back(content.substr(space + 1, size));
-        position = space + 2 + size;
-    }
-    return entries;
+    return testing_support::parseRecord(readFile(path));
 }
 
 std::optional<VmRecord> readVmRecord(const std::string& path) {
@@ -288,23 +273,6 @@ std::vector<std::string> sortedEnvironment(const char* block) {
     }
     std::sort(entries.begin(), entries.end());
     return entries;
-}
-
-std::vector<std::string> plainVmArgv(const Installation& installation,
-                                     const std::vector<std::string>& arguments) {
-    return plainVmArgv(installation, {}, arguments);
-}
-
-std::vector<std::string> plainVmArgv(const Installation& installation,
-                                     const std::vector<std::string>& vmOptions,
-                                     const std::vector<std::string>& arguments) {
-    std::vector<std::string> argv = {installation.jdk + "\\bin\\java", "-classpath",
-                                     installation.jdk + "\\lib\\tools.jar"};
-    argv.insert(argv.end(), vmOptions.begin(), vmOptions.end());
-    argv.push_back(kEntryClass);
-    argv.push_back(installation.identity);
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return argv;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -431,7 +399,8 @@ std::string commandLine(const std::string& launcher, const std::vector<std::stri
 
 void PrintTo(const VmBehaviour& behaviour, std::ostream* out) {
     *out << "exit " << behaviour.exitCode << ", sleep " << behaviour.sleepMs << " ms, stdout \""
-         << behaviour.output << "\", stderr \"" << behaviour.errors << '"';
+         << behaviour.output << "\", stderr \"" << behaviour.errors << '"'
+         << (behaviour.held ? ", held" : "");
 }
 
 void LauncherTest::TearDown() {
@@ -461,6 +430,12 @@ void LauncherTest::steerVm(const Installation& installation, const VmBehaviour& 
     environment_.set("STAND_IN_SLEEP_MS", std::to_string(behaviour.sleepMs));
     environment_.set("STAND_IN_STDOUT", behaviour.output);
     environment_.set("STAND_IN_STDERR", behaviour.errors);
+    DeleteFileA(installation.releasePath().c_str());
+    environment_.set("STAND_IN_RELEASE", behaviour.held ? installation.releasePath() : "");
+}
+
+void LauncherTest::releaseVm(const Installation& installation) {
+    writeFile(installation.releasePath(), "");
 }
 
 DWORD LauncherTest::waitForVmPid(const Installation& installation) {
