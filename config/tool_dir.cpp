@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/path_entry.h"
 #include "config/regular_file.h"
 
 namespace {
@@ -31,13 +32,6 @@ std::string directoryOf(const std::string& candidate, const PathStyle& style) {
 }
 
 } // namespace
-
-std::string_view withoutEnclosingQuotes(std::string_view entry) {
-    if (entry.size() >= 2 && entry.front() == '"' && entry.back() == '"') {
-        return entry.substr(1, entry.size() - 2);
-    }
-    return entry;
-}
 
 std::string findToolDir(std::string_view name, const std::optional<std::string>& pathValue,
                         const FileProbe& canOpen, const PathStyle& style) {

@@ -23,10 +23,6 @@ std::string findToolDir(std::string_view name, const std::optional<std::string>&
 // The same with the process's own PATH, the real file system and the host's path style.
 std::string findToolDir(std::string_view name);
 
-// A Windows PATH entry with one pair of double quotes around the whole of it removed, as the
-// system reads "C:\Program Files\se javac" written with its quotes.
-std::string_view withoutEnclosingQuotes(std::string_view entry);
-
 // True when path names a regular file (not a directory, a FIFO or a device).
 bool isRegularFile(const std::string& path);
 // True when path names a regular file that opens for reading.

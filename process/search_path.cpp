@@ -1,6 +1,6 @@
 #include "process/search_path.h"
 
-#include "config/tool_dir.h"
+#include "common/path_entry.h"
 
 namespace {
 
