@@ -38,3 +38,12 @@ std::string rootedPathEntries(std::string_view pathValue) {
     }
     return result;
 }
+
+std::string searchEntryOfFile(std::string_view file) {
+    const std::size_t lastSeparator = file.find_last_of('\\');
+    std::string_view directory = file.substr(0, lastSeparator);
+    if (directory.size() == 2 && directory[1] == ':') {
+        directory = file.substr(0, lastSeparator + 1);
+    }
+    return std::string(directory);
+}
