@@ -338,6 +338,26 @@ TEST_P(EachLauncherTest, BareNameFoundThroughPath) {
     EXPECT_EQ(launch.accounting().TotalProcesses, 3u) << "launcher, VM and monitor";
 }
 
+// A package manager's link to the launcher in a folder on PATH (winget's Links folder): the
+// configuration beside the file the link leads to is read, as the link's folder has none.
+TEST_F(LauncherTest, LinkOnPathLeadsToTheInstallation) {
+    if (!underWine()) {
+        GTEST_SKIP() << "the link is a Unix symbolic link, made through Wine";
+    }
+    const Installation installation = installLauncher("linked", kPlainConfig);
+    const std::string links = tempDir("links");
+    makeUnixSymlink(installation.launcher, links + "se_javac.exe");
+    environment_.set("PATH", links.substr(0, links.size() - 1) + ';' +
+                                 ScopedEnvironment::get("PATH").value_or(""));
+    steerVm(installation, {});
+    Launch launch("se_javac -d out file1", installation.dir, tempDir("elsewhere"));
+
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u) << launch.output() << launch.errors();
+    const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
+    ASSERT_TRUE(record.has_value()) << "the VM did not run";
+    EXPECT_EQ(record->argv, plainVmArgv(installation, {"-d", "out", "file1"}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Launchers, EachLauncherTest, ::testing::Values("se_javac", "se_java"),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                              return info.param;

@@ -111,6 +111,9 @@ struct UnixProcess {
 std::vector<UnixProcess> unixProcessesNaming(const std::string& text);
 // Ends a Unix process with SIGKILL through /bin/sh, which Wine starts as a Unix program.
 void killUnixProcess(unsigned long pid);
+// Under Wine: a Unix symbolic link `link` to `target` (both Windows paths), made by ln -s
+// through /bin/sh, as a package manager or the user makes one; Wine shows it as a plain file.
+void makeUnixSymlink(const std::string& target, const std::string& link);
 
 // ---------------------------------------------------------------------------------------
 // Environment of the processes the tests start
