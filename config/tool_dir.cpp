@@ -114,7 +114,7 @@ std::string findConfigDir(std::string_view name, const LookupSystem& system,
             result.candidate = std::move(own);
         }
     }
-    const std::string directory = directoryOf(result.candidate, style);
+    std::string directory = directoryOf(result.candidate, style);
     if (system.hasConfig(directory)) {
         return directory;
     }
