@@ -159,6 +159,31 @@ TEST(LimitsPosix, LineOf50MegabytesIsReadWhole) {
                                         "se_javac", "x"}));
 }
 
+// A line that does not fit in the launcher's memory, here 32 MB of address space, is reported
+// with its number; with the same limit an ordinary configuration runs.
+TEST(LimitsPosix, LineTooLongForMemoryIsReportedWithItsNumber) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "AddressSanitizer needs far more address space than the limit leaves";
+#endif
+    constexpr std::size_t kLimit = std::size_t{32} * 1024 * 1024;
+    Installation installation;
+    Launch launch{{"x"}};
+    launch.addressSpaceLimit = kLimit;
+    {
+        LauncherRun run(installation, launch);
+        ASSERT_EQ(run.finish(), Outcome::exitCode(0)) << "the limit alone breaks the launcher";
+    }
+    testing_support::writeFile(installation.path("morle_tool.cfg"),
+                               "JDK_HOME=" + installation.jdk() + "\n# comment\nVERSION=" +
+                                   std::string(kLimit + kLimit / 2, 'v') + "\nBUILD=1\n");
+    LauncherRun run(installation, launch);
+
+    EXPECT_EQ(run.finish(), Outcome::exitCode(1));
+    EXPECT_EQ(run.err(), "config file: line too long at line: 3");
+    EXPECT_EQ(run.out(), "");
+    EXPECT_FALSE(run.vmRan());
+}
+
 // The class path becomes one VM argument, far longer than exec passes on. (Any length from
 // the kernel's limit on gives the same error; ClassPathArgument below takes one just below.)
 TEST(LimitsPosix, ClassPathOf50MegabytesIsReportedAsTooLongForTheVm) {

@@ -611,6 +611,121 @@ TEST(SupervisePosix, MonitorIsThisExecutableWhateverArgv0Names) {
     EXPECT_EQ(run.finish(), Outcome::exitCode(0));
 }
 
+// Links, a namesake the shell would not run and "~" in PATH: the launcher reads the
+// configuration of the installation it finally is, or one kept beside its link.
+struct FoundCase {
+    std::string name;
+    // Lays out the files around the installation; says how the launcher is started.
+    std::function<Launch(const Installation&)> arrange;
+    std::string version = ""; // the VERSION the VM gets, "" for none
+    bool noConfiguration = false;
+};
+void PrintTo(const FoundCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class FindsItsConfiguration : public ::testing::TestWithParam<FoundCase> {};
+
+// A launcher started by its bare name from another directory, PATH naming `dir` only.
+Launch byBareName(const Installation& installation, const std::string& dir) {
+    Launch launch{{"x"}};
+    launch.program = installation.identity();
+    launch.cwd = installation.makeSubdir("elsewhere");
+    launch.path = dir;
+    return launch;
+}
+
+std::string linkIn(const Installation& installation, const std::string& dir,
+                   const std::string& target) {
+    const std::string directory = installation.makeSubdir(dir);
+    fs::create_symlink(target, directory + installation.identity());
+    return directory;
+}
+
+TEST_P(FindsItsConfiguration, ThroughLinksAndOddPaths) {
+    const FoundCase& c = GetParam();
+    Installation installation;
+    const Launch launch = c.arrange(installation);
+    LauncherRun run(installation, launch);
+
+    if (c.noConfiguration) {
+        EXPECT_EQ(run.finish(), Outcome::exitCode(1));
+        EXPECT_EQ(run.err(), "cannot find config file: " + installation.dir() + "/morle_tool.cfg");
+        EXPECT_FALSE(run.vmRan());
+        return;
+    }
+    EXPECT_EQ(run.finish(), Outcome::exitCode(0)) << run.err();
+    std::vector<std::string> expected = expectedVmArgv(installation, {}, {"x"});
+    if (!c.version.empty()) {
+        expected.insert(expected.begin() + 1, "-Dtovik_version=" + c.version);
+    }
+    EXPECT_EQ(run.vmArgv(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FindsItsConfiguration,
+    ::testing::Values(
+        FoundCase{"RelativeLinkOnPath",
+                  [](const Installation& i) {
+                      return byBareName(i, linkIn(i, "bin", "../" + i.identity()));
+                  }},
+        // As alternatives do it: /usr/bin/x -> /etc/alternatives/x -> the installation.
+        FoundCase{"AbsoluteChainOfTwoLinks",
+                  [](const Installation& i) {
+                      const std::string alternatives = linkIn(i, "alternatives", i.launcher());
+                      return byBareName(i, linkIn(i, "bin", alternatives + i.identity()));
+                  }},
+        FoundCase{"LinkWithItsOwnConfiguration",
+                  [](const Installation& i) {
+                      const std::string bin = linkIn(i, "bin", i.launcher());
+                      Installation::writeConfigInto(bin, {"JDK_HOME=" + i.jdk(), "VERSION=link"});
+                      return byBareName(i, bin);
+                  },
+                  "link"},
+        FoundCase{"NoConfigurationAnywhere",
+                  [](const Installation& i) {
+                      fs::remove(i.path("morle_tool.cfg"));
+                      return byBareName(i, linkIn(i, "bin", i.launcher()));
+                  },
+                  "", true},
+        // A mode-644 namesake with a configuration in the current directory, which a PATH
+        // starting with ':' searches first: the shell passes over it, and so does the lookup.
+        FoundCase{"NonExecutableNamesakeFirst",
+                  [](const Installation& i) {
+                      const std::string decoy = i.makeSubdir("decoy");
+                      testing_support::writeFile(decoy + i.identity(), "#!/bin/sh\nexit 3\n");
+                      fs::permissions(decoy + i.identity(),
+                                      fs::perms::owner_read | fs::perms::owner_write |
+                                          fs::perms::group_read | fs::perms::others_read);
+                      Installation::writeConfigInto(decoy, {"JDK_HOME=" + decoy + "no-jdk"});
+                      Launch launch = byBareName(i, ":" + i.dir());
+                      launch.cwd = decoy;
+                      return launch;
+                  }},
+        // bash finds ~/bin/se_javac and starts it under its bare name; the launcher reads the
+        // configuration beside that link, which only "~" read as HOME leads to.
+        FoundCase{"TildeBinInPath",
+                  [](const Installation& i) {
+                      const std::string home = i.makeSubdir("home");
+                      const std::string bin = linkIn(i, "home/bin", i.launcher());
+                      Installation::writeConfigInto(bin, {"JDK_HOME=" + i.jdk(), "VERSION=home"});
+                      Launch launch = byBareName(i, "~/bin:" + i.makeSubdir("empty"));
+                      launch.program = i.launcher();
+                      launch.argv0 = i.identity();
+                      launch.env = {{"HOME", home.substr(0, home.size() - 1)}};
+                      return launch;
+                  },
+                  "home"},
+        // Started under a name that PATH does not lead to: its own file decides.
+        FoundCase{"NameThatPathDoesNotFind",
+                  [](const Installation& i) {
+                      Launch launch = byBareName(i, i.makeSubdir("empty"));
+                      launch.program = i.launcher();
+                      launch.argv0 = i.identity();
+                      return launch;
+                  }}),
+    caseName<FoundCase>);
+
 // ---- Configuration errors end the launcher before anything starts ----
 
 // No configuration file, or a FIFO under its name, which a reader would wait on for ever: the

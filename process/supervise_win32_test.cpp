@@ -351,6 +351,26 @@ TEST_P(EachLauncherTest, BareNameFoundThroughPath) {
     EXPECT_EQ(launch.accounting().TotalProcesses, 3u) << "launcher, VM and monitor";
 }
 
+// A package manager's link to the launcher in a folder on PATH (winget's Links folder): the
+// configuration beside the file the link leads to is read, as the link's folder has none.
+TEST_F(LauncherTest, LinkOnPathLeadsToTheInstallation) {
+    if (!underWine()) {
+        GTEST_SKIP() << "the link is a Unix symbolic link, made through Wine";
+    }
+    const Installation installation = installLauncher("linked", kPlainConfig);
+    const std::string links = tempDir("links");
+    makeUnixSymlink(installation.launcher, links + "se_javac.exe");
+    environment_.set("PATH", links.substr(0, links.size() - 1) + ';' +
+                                 ScopedEnvironment::get("PATH").value_or(""));
+    steerVm(installation, {});
+    Launch launch("se_javac -d out file1", installation.dir, tempDir("elsewhere"));
+
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u) << launch.output() << launch.errors();
+    const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
+    ASSERT_TRUE(record.has_value()) << "the VM did not run";
+    EXPECT_EQ(record->argv, expectedVmArgv(installation, {}, {"-d", "out", "file1"}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Launchers, EachLauncherTest, ::testing::Values("se_javac", "se_java"),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                              return info.param;
@@ -433,6 +453,46 @@ INSTANTIATE_TEST_SUITE_P(
                       VmLookupCase{"beside_the_launcher_before_path", true, false, true, true},
                       VmLookupCase{"only_in_the_current_directory", false, false, false, false}),
     [](const ::testing::TestParamInfo<VmLookupCase>& info) { return info.param.name; });
+
+// A launcher in a drive's root (a folder mapped to a free drive letter through the prefix's
+// dosdevices) finds java.exe beside it: its folder "R:\" is searched, not dropped as "R:".
+TEST_F(LauncherTest, JavaBesideALauncherInADrivesRoot) {
+    if (!underWine()) {
+        GTEST_SKIP() << "the drive is mapped through Wine's dosdevices";
+    }
+    const DWORD drives = GetLogicalDrives();
+    char letter = 'R';
+    while (letter <= 'Y' && (drives & (1u << (letter - 'A'))) != 0) {
+        ++letter;
+    }
+    ASSERT_LE(letter, 'Y') << "no free drive letter";
+    const Installation installation = installLauncher("drive-root", "VERSION=2.0\n");
+    copyFile(buildPath(SE_STAND_IN_VM_PATH), installation.dir + "java.exe");
+    const std::string root = std::string(1, letter) + ":\\";
+    const std::string cDrive = unixPathOf("C:\\");
+    const std::string mapping = cDrive.substr(0, cDrive.find_last_of('/', cDrive.size() - 2) + 1) +
+                                static_cast<char>(letter - 'A' + 'a') + ':';
+    runUnixShell("/bin/ln -s '" + unixPathOf(installation.dir) + "' '" + mapping + "'", [&] {
+        return GetFileAttributesA((root + "se_javac.exe").c_str()) != INVALID_FILE_ATTRIBUTES;
+    });
+    struct Unmap {
+        std::string mapping, root;
+        ~Unmap() {
+            runUnixShell("rm -f '" + mapping + "'", [&] {
+                return GetFileAttributesA(root.c_str()) == INVALID_FILE_ATTRIBUTES;
+            });
+        }
+    } unmap{mapping, root};
+    steerVm(installation, {});
+    Launch launch(commandLine(root + "se_javac.exe", {"-d", "out"}), installation.dir,
+                  tempDir("work"));
+
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u) << launch.output() << launch.errors();
+    const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
+    ASSERT_TRUE(record.has_value()) << "the VM did not run";
+    EXPECT_EQ(record->commandLine, std::string("\"java\" -Dtovik_version=\"2.0\" ") + kEntryClass +
+                                       " se_javac \"-d\" \"out\"");
+}
 
 // The VM found by the launcher's own search gets the launcher's environment exactly: no
 // setting made for the search reaches it.

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -289,6 +290,10 @@ LauncherRun::LauncherRun(const Installation& installation, const Launch& launch)
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
+        const struct rlimit addressSpace { launch.addressSpaceLimit, launch.addressSpaceLimit };
+        if (launch.addressSpaceLimit != 0 && setrlimit(RLIMIT_AS, &addressSpace) != 0) {
+            _exit(126);
+        }
         if (!launch.cwd.empty() && chdir(launch.cwd.c_str()) != 0) {
             _exit(126);
         }

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <optional>
@@ -144,7 +145,8 @@ struct Launch {
     // Run as user and group 65534 ("nobody") when the test runs as root, so that file
     // permissions apply to the launcher; it ends with kCannotDropPrivileges if that fails.
     bool unprivileged = false;
-    std::vector<int> ignoredSignals; // ignored in the launcher from its start (as nohup does)
+    std::vector<int> ignoredSignals;   // ignored in the launcher from its start (as nohup does)
+    std::size_t addressSpaceLimit = 0; // bytes of address space (RLIMIT_AS); 0: the test's own
     // The VM exits only once the test calls LauncherRun::releaseVm(), or when it is ended:
     // it runs for as long as the test needs to look at it.
     bool holdVm = false;

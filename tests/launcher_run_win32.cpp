@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 
 #include "javacmd/quoting.h"
@@ -165,6 +166,45 @@ void killUnixProcess(unsigned long pid) {
     WaitForSingleObject(info.hProcess, kQuickLimitMs);
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
+}
+
+std::string unixPathOf(const std::string& path) {
+    using UnixFileName = char*(CDECL*)(const WCHAR*);
+    const auto unixFileName = reinterpret_cast<UnixFileName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    std::wstring wide(path.size() + 1, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+    char* name = unixFileName != nullptr ? unixFileName(wide.c_str()) : nullptr;
+    if (name == nullptr) {
+        throw std::runtime_error("no Unix path for " + path);
+    }
+    std::string result = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+void runUnixShell(const std::string& command, const std::function<bool()>& done) {
+    std::string line = "sh -c \"" + command + "\"";
+    std::vector<char> buffer(line.begin(), line.end());
+    buffer.push_back('\0');
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA("Z:\\bin\\sh", buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+        throw std::runtime_error(lastErrorText("CreateProcessA " + line));
+    }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    // The handle of a Unix program may be signalled before the program has run.
+    if (!pollFor(kQuickLimitMs, done)) {
+        throw std::runtime_error("no effect seen of " + line);
+    }
+}
+
+void makeUnixSymlink(const std::string& target, const std::string& link) {
+    runUnixShell("/bin/ln -s '" + unixPathOf(target) + "' '" + unixPathOf(link) + "'",
+                 [&] { return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
 }
 
 // ---------------------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -107,6 +108,13 @@ struct UnixProcess {
 std::vector<UnixProcess> unixProcessesNaming(const std::string& text);
 // Ends a Unix process with SIGKILL through /bin/sh, which Wine starts as a Unix program.
 void killUnixProcess(unsigned long pid);
+// Under Wine: the Unix path of a Windows path (its last part need not exist yet).
+std::string unixPathOf(const std::string& path);
+// Under Wine: runs a command with /bin/sh and waits until `done` holds.
+void runUnixShell(const std::string& command, const std::function<bool()>& done);
+// Under Wine: a Unix symbolic link `link` to `target` (both Windows paths), made by ln -s
+// through /bin/sh, as a package manager or the user makes one; Wine shows it as a plain file.
+void makeUnixSymlink(const std::string& target, const std::string& link);
 
 // ---------------------------------------------------------------------------------------
 // Environment of the processes the tests start
