@@ -105,8 +105,7 @@ std::string findToolDir(std::string_view name, const std::optional<std::string>&
                        style);
 }
 
-std::string findConfigDir(std::string_view name, const LookupSystem& system,
-                          const PathStyle& style) {
+std::string findToolDir(std::string_view name, const LookupSystem& system, const PathStyle& style) {
     SearchResult result =
         searchLauncher(name, system.pathValue, system.home, system.isLauncher, style);
     if (!result.found) {
@@ -148,7 +147,7 @@ bool isReadableRegularFile(const std::string& path) {
     return true;
 }
 
-std::string findConfigDir(std::string_view name) {
+std::string findToolDir(std::string_view name) {
     LookupSystem system;
     system.pathValue = environmentVariable("PATH");
     system.home = environmentVariable("HOME");
@@ -158,5 +157,5 @@ std::string findConfigDir(std::string_view name) {
     };
     system.finalPath = finalPathOf;
     system.ownFile = ownExecutableFile;
-    return findConfigDir(name, system, kHostStyle);
+    return findToolDir(name, system, kHostStyle);
 }

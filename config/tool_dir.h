@@ -11,10 +11,10 @@
 // would start (see isStartableFile).
 using FileProbe = std::function<bool(const std::string& path)>;
 
-// The directory of the launcher's executable, found from the name it was started under the
-// way the platform found the program (see ProgramSearch): on Windows the name itself, then
-// each PATH entry joined with it; on Linux a name with a '/' as written, any other on PATH
-// only. When nothing is found, the last candidate tried decides. The result is the candidate
+// The search alone: the directory of the launcher's executable, found from the name it was
+// started under the way the platform found the program (see ProgramSearch): on Windows the name
+// itself, then each PATH entry joined with it; on Linux a name with a '/' as written, any other on
+// PATH only. When nothing is found, the last candidate tried decides. The result is the candidate
 // up to its last directory separator, or "." and the separator when it has none.
 // pathValue is the PATH variable's value, or nothing when PATH is not set.
 std::string findToolDir(std::string_view name, const std::optional<std::string>& pathValue,
@@ -33,17 +33,16 @@ struct LookupSystem {
     std::function<std::string()> ownFile;
 };
 
-// The directory whose configuration the launcher reads. The search is findToolDir's (on
-// Linux with "~" in PATH read as $HOME); when it finds nothing, the launcher's own file takes
+// The tool directory, whose configuration the launcher reads. The search is the one above
+// (on Linux with "~" in PATH read as $HOME); when it finds nothing, the launcher's own file takes
 // the place of its last candidate where the system names that file. The candidate's directory
 // counts when it holds a configuration, so a link on PATH may have one of its own; otherwise
 // the directory of the file the candidate finally leads to, which is also the directory
 // named when neither holds one.
-std::string findConfigDir(std::string_view name, const LookupSystem& system,
-                          const PathStyle& style);
+std::string findToolDir(std::string_view name, const LookupSystem& system, const PathStyle& style);
 
 // The same with the process's environment, the real file system and the host's path style.
-std::string findConfigDir(std::string_view name);
+std::string findToolDir(std::string_view name);
 
 // A path as Windows' GetFinalPathNameByHandle gives it, in the form programs use:
 // "\\?\C:\dir" becomes "C:\dir" and "\\?\UNC\server\share" "\\server\share".

@@ -243,7 +243,7 @@ TEST(ToolDirLookupOrder, LongPathIsSearchedCompletely) {
 
 // ---- Which directory's configuration is read ----
 
-// A file system of launchers, links and configurations for findConfigDir.
+// A file system of launchers, links and configurations for findToolDir.
 struct ConfigDirCase {
     const char* title;
     const PathStyle* style;
@@ -275,7 +275,7 @@ TEST_P(ConfigDirLookup, ReadsTheLinksOrTheTargetsConfiguration) {
         return link == c.links.end() ? std::string() : link->second;
     };
     system.ownFile = [&] { return c.ownFile; };
-    EXPECT_EQ(findConfigDir(c.name, system, *c.style), c.expected);
+    EXPECT_EQ(findToolDir(c.name, system, *c.style), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -23,6 +23,6 @@ int main(int argc, char** argv) {
     }
     const std::string launcherName = argc > 0 ? argv[0] : "";
     ToolConfig config;
-    config.load(findConfigDir(launcherName));
+    config.load(findToolDir(launcherName));
     return runSupervised(getArguments(argc, argv, kToolName, config), launcherName);
 }
