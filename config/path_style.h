@@ -24,12 +24,12 @@ struct PathStyle {
     ProgramSearch programSearch;    // how the launcher's own file is looked up
     std::string_view defaultPath;   // searched in place of PATH when PATH is not set
     bool unquotesPathEntries;       // one pair of double quotes around a PATH entry is removed
-    bool programMustBeReadable;     // the launcher's file must open for reading to be found
+    bool expandsHomeInPath;         // a PATH entry "~" or "~/..." stands for $HOME, as in bash
 };
 
 // Windows starts a bare name from the current directory too, accepts '/' as a separator and
-// quoted PATH entries. exec needs no read permission: a regular file is what it runs, and
-// without PATH it searches its own default, as glibc's execvp does.
+// quoted PATH entries. Without PATH exec searches its own default, as glibc's execvp does;
+// bash, which starts most programs, reads a "~" at the start of a PATH entry as $HOME.
 inline constexpr PathStyle kWindowsStyle{
     '\\',                        // dirSeparator
     "\\/",                       // directoryEnds
@@ -38,7 +38,7 @@ inline constexpr PathStyle kWindowsStyle{
     ProgramSearch::NameThenPath, // programSearch
     "",                          // defaultPath: none, only the name itself is tried
     true,                        // unquotesPathEntries
-    true,                        // programMustBeReadable
+    false,                       // expandsHomeInPath
 };
 inline constexpr PathStyle kPosixStyle{
     '/',                 // dirSeparator
@@ -48,7 +48,7 @@ inline constexpr PathStyle kPosixStyle{
     ProgramSearch::Exec, // programSearch
     "/bin:/usr/bin",     // defaultPath: execvp's
     false,               // unquotesPathEntries
-    false,               // programMustBeReadable
+    true,                // expandsHomeInPath
 };
 
 #ifdef _WIN32

@@ -1,10 +1,15 @@
 #include "config/tool_config.h"
 
+#include <new>
+
 #include "common/fatal_error.h"
 #include "config/line_reader.h"
 #include "config/regular_file.h"
 
 namespace {
+
+// A line that does not fit in memory, as a file of one huge line may hold.
+constexpr const char* kLineTooLong = "config file: line too long";
 
 std::string_view trimSpaces(std::string_view text) {
     const std::size_t first = text.find_first_not_of(' ');
@@ -43,8 +48,15 @@ void ToolConfig::parse(std::FILE* stream) {
     unsigned long lineNumber = 1;
     std::string_view line;
     while (reader.next(line)) {
-        handleLine(lineNumber == 1 ? withoutByteOrderMark(line) : line, lineNumber);
+        try {
+            handleLine(lineNumber == 1 ? withoutByteOrderMark(line) : line, lineNumber);
+        } catch (const std::bad_alloc&) { // the value read fits in memory once, not twice
+            fatalError(kLineTooLong + atLine(lineNumber));
+        }
         ++lineNumber;
+    }
+    if (reader.tooLong()) {
+        fatalError(kLineTooLong + atLine(lineNumber));
     }
     if (reader.failed()) {
         fatalError("config file: read error" + atLine(lineNumber));
@@ -55,9 +67,7 @@ void ToolConfig::parse(std::FILE* stream) {
 }
 
 void ToolConfig::load(const std::string& directory) {
-    // The directory already ends in a separator; the doubled one is accepted by the file
-    // system and is what users see in the message.
-    const std::string path = directory + style_.dirSeparator + kFileName;
+    const std::string path = pathIn(directory, style_);
     std::FILE* file = openRegularFile(path);
     if (file == nullptr) {
         fatalError("cannot find config file: " + path);

@@ -14,6 +14,12 @@ class ToolConfig {
 
     explicit ToolConfig(const PathStyle& style = kHostStyle) : style_(style) {}
 
+    // "<directory><separator>morle_tool.cfg": the directory already ends in a separator; the
+    // doubled one is accepted by the file system and is what users see in messages.
+    static std::string pathIn(const std::string& directory, const PathStyle& style) {
+        return directory + style.dirSeparator + kFileName;
+    }
+
     // Reads settings from an open stream up to its end: a UTF-8 byte-order mark at its start
     // is skipped, UTF-16 is refused. Every error, a read error too, ends through fatalError.
     virtual void parse(std::FILE* stream);

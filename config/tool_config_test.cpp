@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
+
+#include "config/line_reader.h"
 
 #include "test_support.h"
 
@@ -234,5 +238,54 @@ TEST(ConfigurationFile, LinesLongerThanTheReadBlockStayWhole) {
         EXPECT_EQ(config.build(), value + "x") << length;
     }
 }
+
+struct LongLineCase {
+    const char* title;
+    std::string content;
+    std::size_t limit;
+    std::vector<std::string> lines; // read before the end
+    bool tooLong;
+};
+
+void PrintTo(const LongLineCase& c, std::ostream* out) {
+    *out << c.title;
+}
+
+class LineLimit : public ::testing::TestWithParam<LongLineCase> {};
+
+// A line longer than the reader may hold ends the lines, whether it is carried across blocks
+// or not; the memory's own limit takes the same way out.
+TEST_P(LineLimit, EndsTheLinesAtTheFirstLineOverIt) {
+    const LongLineCase& c = GetParam();
+    const std::string path = testing_support::makeTempDir("limit") + "lines";
+    testing_support::writeFile(path, c.content);
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    LineReader reader(file, c.limit);
+    std::vector<std::string> lines;
+    std::string_view line;
+    while (reader.next(line)) {
+        lines.emplace_back(line);
+    }
+    std::fclose(file);
+    EXPECT_EQ(lines, c.lines);
+    EXPECT_EQ(reader.tooLong(), c.tooLong);
+    EXPECT_FALSE(reader.failed());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, LineLimit,
+    ::testing::Values(
+        LongLineCase{"lines at the limit, CR counted", "abc\ncd\r\n", 3, {"abc", "cd", ""}, false},
+        LongLineCase{"line over it within a block", "ab\nabc\nx", 2, {"ab"}, true},
+        LongLineCase{"last line over it", "ab\nabc", 2, {"ab"}, true},
+        LongLineCase{"line across blocks at it",
+                     std::string(70000, 'v') + "\n",
+                     70000,
+                     {std::string(70000, 'v'), ""},
+                     false},
+        LongLineCase{
+            "line across blocks over it", std::string(70001, 'v') + "\n", 70000, {}, true}),
+    testing_support::TitleName());
 
 } // namespace

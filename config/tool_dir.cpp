@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/path_entry.h"
+#include "config/launcher_file.h"
 #include "config/regular_file.h"
+#include "config/tool_config.h"
 
 namespace {
 
@@ -30,26 +33,34 @@ std::string directoryOf(const std::string& candidate, const PathStyle& style) {
     return candidate.substr(0, lastSeparator + 1);
 }
 
-} // namespace
-
-std::string_view withoutEnclosingQuotes(std::string_view entry) {
-    if (entry.size() >= 2 && entry.front() == '"' && entry.back() == '"') {
-        return entry.substr(1, entry.size() - 2);
+// A PATH entry as the shell reads it when it searches: "~" and "~/..." start at $HOME.
+std::string expandedEntry(std::string_view entry, const std::optional<std::string>& home,
+                          const PathStyle& style) {
+    const bool tilde = !entry.empty() && entry.front() == '~' &&
+                       (entry.size() == 1 || entry[1] == style.dirSeparator);
+    if (style.expandsHomeInPath && tilde && home && !home->empty()) {
+        return *home + std::string(entry.substr(1));
     }
-    return entry;
+    return std::string(entry);
 }
 
-std::string findToolDir(std::string_view name, const std::optional<std::string>& pathValue,
-                        const FileProbe& canOpen, const PathStyle& style) {
+struct SearchResult {
+    std::string candidate; // the file found, or the last one tried
+    bool found = false;
+};
+
+SearchResult searchLauncher(std::string_view name, const std::optional<std::string>& pathValue,
+                            const std::optional<std::string>& home, const FileProbe& canOpen,
+                            const PathStyle& style) {
     const std::string exeName = executableName(name, style);
     std::string candidate = exeName;
     if (style.programSearch == ProgramSearch::NameThenPath) {
         if (canOpen(candidate)) {
-            return directoryOf(candidate, style);
+            return {candidate, true};
         }
     } else if (exeName.find_first_of(style.directoryEnds) != std::string::npos) {
         // exec runs such a name as written, so that is where the launcher is.
-        return directoryOf(candidate, style);
+        return {candidate, true};
     }
     const std::string_view entries = pathValue ? std::string_view(*pathValue) : style.defaultPath;
     std::size_t start = 0;
@@ -64,7 +75,7 @@ std::string findToolDir(std::string_view name, const std::optional<std::string>&
             entry = withoutEnclosingQuotes(entry);
         }
         if (!entry.empty()) {
-            candidate.assign(entry);
+            candidate = expandedEntry(entry, home, style);
             candidate += style.dirSeparator;
             candidate += exeName;
         } else if (style.programSearch == ProgramSearch::Exec) {
@@ -73,10 +84,53 @@ std::string findToolDir(std::string_view name, const std::optional<std::string>&
             continue;
         }
         if (canOpen(candidate)) {
-            break;
+            return {candidate, true};
         }
     }
-    return directoryOf(candidate, style);
+    return {candidate, false};
+}
+
+std::optional<std::string> environmentVariable(const char* name) {
+    if (const char* value = std::getenv(name)) {
+        return std::string(value);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::string findToolDir(std::string_view name, const std::optional<std::string>& pathValue,
+                        const FileProbe& canOpen, const PathStyle& style) {
+    return directoryOf(searchLauncher(name, pathValue, std::nullopt, canOpen, style).candidate,
+                       style);
+}
+
+std::string findToolDir(std::string_view name, const LookupSystem& system, const PathStyle& style) {
+    SearchResult result =
+        searchLauncher(name, system.pathValue, system.home, system.isLauncher, style);
+    if (!result.found) {
+        if (std::string own = system.ownFile(); !own.empty()) {
+            result.candidate = std::move(own);
+        }
+    }
+    std::string directory = directoryOf(result.candidate, style);
+    if (system.hasConfig(directory)) {
+        return directory;
+    }
+    const std::string finalPath = system.finalPath(result.candidate);
+    return finalPath.empty() ? directory : directoryOf(finalPath, style);
+}
+
+std::string withoutFinalPathPrefix(std::string_view finalPath) {
+    constexpr std::string_view kUncPrefix = "\\\\?\\UNC\\";
+    constexpr std::string_view kPrefix = "\\\\?\\";
+    if (finalPath.substr(0, kUncPrefix.size()) == kUncPrefix) {
+        return "\\\\" + std::string(finalPath.substr(kUncPrefix.size()));
+    }
+    if (finalPath.substr(0, kPrefix.size()) == kPrefix) {
+        return std::string(finalPath.substr(kPrefix.size()));
+    }
+    return std::string(finalPath);
 }
 
 bool isRegularFile(const std::string& path) {
@@ -94,11 +148,14 @@ bool isReadableRegularFile(const std::string& path) {
 }
 
 std::string findToolDir(std::string_view name) {
-    std::optional<std::string> pathValue;
-    if (const char* path = std::getenv("PATH")) {
-        pathValue = path;
-    }
-    return findToolDir(name, pathValue,
-                       kHostStyle.programMustBeReadable ? isReadableRegularFile : isRegularFile,
-                       kHostStyle);
+    LookupSystem system;
+    system.pathValue = environmentVariable("PATH");
+    system.home = environmentVariable("HOME");
+    system.isLauncher = isStartableFile;
+    system.hasConfig = [](const std::string& directory) {
+        return isRegularFile(ToolConfig::pathIn(directory, kHostStyle));
+    };
+    system.finalPath = finalPathOf;
+    system.ownFile = ownExecutableFile;
+    return findToolDir(name, system, kHostStyle);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <vector>
 
@@ -57,7 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{"bare name through PATH",
                    win,
                    "tool",
-                   "C:\\bin;C:\\tools",
+                   "C:\\tools;C:\\bin",
                    {"C:\\tools\\tool.exe"},
                    "C:\\tools\\"},
         LookupCase{"bare name in current directory",
@@ -88,8 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
                    win,
                    "tool",
                    ";;C:\\a;;C:\\b;",
-                   {"C:\\b\\tool.exe"},
-                   "C:\\b\\"},
+                   {"C:\\a\\tool.exe"},
+                   "C:\\a\\"},
         LookupCase{"nothing opens: last PATH entry", win, "tool", ";;C:\\a;;C:\\b;", {}, "C:\\b\\"},
         LookupCase{"nothing opens, no PATH", win, "tool", std::nullopt, {}, ".\\"},
         LookupCase{"nothing opens, PATH of separators only", win, "tool", ";;;", {}, ".\\"},
@@ -128,13 +129,14 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{"relative name opens",
                    win,
                    "..\\tools\\tool",
-                   std::nullopt,
+                   "C:\\b",
                    {"..\\tools\\tool.exe"},
                    "..\\tools\\"},
-        LookupCase{"tool.x gets .exe", win, "tool.x", "C:\\b", {"C:\\b\\tool.x.exe"}, "C:\\b\\"},
-        LookupCase{"tool.bat kept", win, "tool.bat", "C:\\b", {"C:\\b\\tool.bat"}, "C:\\b\\"},
-        LookupCase{"a.b.c.d kept", win, "a.b.c.d", "C:\\b", {"C:\\b\\a.b.c.d"}, "C:\\b\\"},
-        LookupCase{"empty name becomes .exe", win, "", "C:\\b", {"C:\\b\\.exe"}, "C:\\b\\"},
+        LookupCase{
+            "tool.x gets .exe", win, "tool.x", "C:\\a;C:\\b", {"C:\\a\\tool.x.exe"}, "C:\\a\\"},
+        LookupCase{"tool.bat kept", win, "tool.bat", "C:\\a;C:\\b", {"C:\\a\\tool.bat"}, "C:\\a\\"},
+        LookupCase{"a.b.c.d kept", win, "a.b.c.d", "C:\\a;C:\\b", {"C:\\a\\a.b.c.d"}, "C:\\a\\"},
+        LookupCase{"empty name becomes .exe", win, "", "C:\\a;C:\\b", {"C:\\a\\.exe"}, "C:\\a\\"},
         LookupCase{"first opening entry wins",
                    win,
                    "t",
@@ -146,16 +148,10 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     PosixStyle, ToolDirLookup,
     ::testing::Values(
-        LookupCase{"full path opens",
-                   nix,
-                   "/opt/tools/tool",
-                   "/usr/bin",
-                   {"/opt/tools/tool"},
-                   "/opt/tools/"},
         LookupCase{"bare name through PATH, no suffix",
                    nix,
                    "tool",
-                   "/usr/bin:/opt/tools",
+                   "/opt/tools:/usr/bin",
                    {"/opt/tools/tool"},
                    "/opt/tools/"},
         LookupCase{"bare name in current directory is not looked at",
@@ -205,13 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "\"/q\"",
                    {"/q/tool"},
                    "\"/q\"/"},
-        LookupCase{"no .exe rule", nix, "tool", "/b", {"/b/tool.exe"}, "/b/"},
-        LookupCase{"relative name opens",
-                   nix,
-                   "../tools/tool",
-                   std::nullopt,
-                   {"../tools/tool"},
-                   "../tools/"}),
+        LookupCase{"no .exe rule", nix, "tool", "/a:/b", {"/a/tool.exe"}, "/b/"}),
     testing_support::TitleName());
 
 TEST(ToolDirLookupOrder, TriesNameThenEachEntryOnceInOrder) {
@@ -249,6 +239,157 @@ TEST(ToolDirLookupOrder, LongPathIsSearchedCompletely) {
     FakeFiles files{{"C:\\d9999\\t.exe"}, {}};
     EXPECT_EQ(findToolDir("t", path, files.probe(), kWindowsStyle), "C:\\d9999\\");
     EXPECT_EQ(files.probed.size(), 10001U);
+}
+
+// ---- Which directory's configuration is read ----
+
+// A file system of launchers, links and configurations for findToolDir.
+struct ConfigDirCase {
+    const char* title;
+    const PathStyle* style;
+    const char* name;
+    std::optional<std::string> path;
+    std::set<std::string> launchers;          // the candidates the system would start
+    std::map<std::string, std::string> links; // path -> the file it finally leads to
+    std::set<std::string> configs;            // the directories that hold a configuration
+    const char* expected;
+    std::string ownFile = "";                    // this executable's file, resolved
+    std::optional<std::string> home = "/home/u"; // HOME
+};
+
+void PrintTo(const ConfigDirCase& c, std::ostream* out) {
+    *out << c.title;
+}
+
+class ConfigDirLookup : public ::testing::TestWithParam<ConfigDirCase> {};
+
+TEST_P(ConfigDirLookup, ReadsTheLinksOrTheTargetsConfiguration) {
+    const ConfigDirCase& c = GetParam();
+    LookupSystem system;
+    system.pathValue = c.path;
+    system.home = c.home;
+    system.isLauncher = [&](const std::string& p) { return c.launchers.count(p) > 0; };
+    system.hasConfig = [&](const std::string& dir) { return c.configs.count(dir) > 0; };
+    system.finalPath = [&](const std::string& p) {
+        const auto link = c.links.find(p);
+        return link == c.links.end() ? std::string() : link->second;
+    };
+    system.ownFile = [&] { return c.ownFile; };
+    EXPECT_EQ(findToolDir(c.name, system, *c.style), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, ConfigDirLookup,
+    ::testing::Values(
+        ConfigDirCase{"link on PATH leads to the installation",
+                      nix,
+                      "se_javac",
+                      "/home/u/bin:/usr/bin",
+                      {"/home/u/bin/se_javac"},
+                      {{"/home/u/bin/se_javac", "/opt/se/se_javac"}},
+                      {"/opt/se/"},
+                      "/opt/se/"},
+        ConfigDirCase{"link with a configuration of its own keeps it",
+                      nix,
+                      "se_javac",
+                      "/home/u/bin",
+                      {"/home/u/bin/se_javac"},
+                      {{"/home/u/bin/se_javac", "/opt/se/se_javac"}},
+                      {"/home/u/bin/", "/opt/se/"},
+                      "/home/u/bin/"},
+        ConfigDirCase{"neither has one: the final file's directory is named",
+                      nix,
+                      "se_javac",
+                      "/usr/bin",
+                      {"/usr/bin/se_javac"},
+                      {{"/usr/bin/se_javac", "/usr/lib/se/se_javac"}},
+                      {},
+                      "/usr/lib/se/"},
+        ConfigDirCase{"final file unknown: the candidate's directory",
+                      nix,
+                      "se_javac",
+                      "/usr/bin",
+                      {"/usr/bin/se_javac"},
+                      {},
+                      {},
+                      "/usr/bin/"},
+        ConfigDirCase{"relative name with a slash through a link",
+                      nix,
+                      "bin/se_javac",
+                      "/usr/bin",
+                      {},
+                      {{"bin/se_javac", "/opt/se/se_javac"}},
+                      {"/opt/se/"},
+                      "/opt/se/"},
+        ConfigDirCase{"nothing found: the launcher's own file",
+                      nix,
+                      "se_javac",
+                      "/a:/b",
+                      {},
+                      {{"/opt/se/se_javac", "/opt/se/se_javac"}},
+                      {"/opt/se/"},
+                      "/opt/se/",
+                      "/opt/se/se_javac"},
+        ConfigDirCase{"nothing found, own file without configuration: named",
+                      nix,
+                      "se_javac",
+                      "/a:/b",
+                      {},
+                      {{"/opt/se/se_javac", "/opt/se/se_javac"}},
+                      {"/b/"},
+                      "/opt/se/",
+                      "/opt/se/se_javac"},
+        ConfigDirCase{"nothing found, own file unknown: last candidate",
+                      nix,
+                      "se_javac",
+                      "/a:/b",
+                      {},
+                      {},
+                      {},
+                      "/b/"},
+        ConfigDirCase{"~/bin in PATH is in HOME",
+                      nix,
+                      "se_javac",
+                      "/usr/bin:~/bin",
+                      {"/home/u/bin/se_javac"},
+                      {},
+                      {"/home/u/bin/"},
+                      "/home/u/bin/"},
+        ConfigDirCase{
+            "~ alone is HOME", nix, "se_javac", "~", {"/home/u/se_javac"}, {}, {}, "/home/u/"},
+        ConfigDirCase{"~ without HOME stays",
+                      nix,
+                      "se_javac",
+                      "~/bin",
+                      {},
+                      {},
+                      {},
+                      "~/bin/",
+                      "",
+                      std::nullopt},
+        ConfigDirCase{"~user and inner ~ stay", nix, "t", "~u/bin:a~/b", {}, {}, {}, "a~/b/"},
+        ConfigDirCase{"winget link leads to the package",
+                      win,
+                      "se_javac",
+                      "C:\\Links;C:\\Windows",
+                      {"C:\\Links\\se_javac.exe"},
+                      {{"C:\\Links\\se_javac.exe", "C:\\Pkgs\\se\\se_javac.exe"}},
+                      {"C:\\Pkgs\\se\\"},
+                      "C:\\Pkgs\\se\\"},
+        ConfigDirCase{"Windows reads no ~ in PATH",
+                      win,
+                      "se_javac",
+                      "~",
+                      {"~\\se_javac.exe", "/home/u\\se_javac.exe"},
+                      {},
+                      {"~\\"},
+                      "~\\"}),
+    testing_support::TitleName());
+
+TEST(FinalPathPrefix, IsDroppedAndUncBecomesTwoBackslashes) {
+    EXPECT_EQ(withoutFinalPathPrefix("\\\\?\\C:\\Pkgs\\se_javac.exe"), "C:\\Pkgs\\se_javac.exe");
+    EXPECT_EQ(withoutFinalPathPrefix("\\\\?\\UNC\\srv\\share\\se.exe"), "\\\\srv\\share\\se.exe");
+    EXPECT_EQ(withoutFinalPathPrefix("C:\\plain"), "C:\\plain");
 }
 
 TEST(ReadableRegularFile, FilesOpenDirectoriesAndMissingOnesDoNot) {

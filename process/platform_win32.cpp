@@ -129,8 +129,8 @@ std::string searchPathWithoutCurrentDirectory() {
         systemString([](char* buffer, DWORD size) { return GetSystemDirectoryA(buffer, size); });
     const std::string windows =
         systemString([](char* buffer, DWORD size) { return GetWindowsDirectoryA(buffer, size); });
-    return rootedPathEntries(own.substr(0, own.find_last_of('\\')) + ';' + system + ';' + windows +
-                             "\\System;" + windows + ';' + environmentVariable("PATH"));
+    return rootedPathEntries(searchEntryOfFile(own) + ';' + system + ';' + windows + "\\System;" +
+                             windows + ';' + environmentVariable("PATH"));
 }
 
 // The file to start for a command line. A program named without any directory or drive is

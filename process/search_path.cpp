@@ -1,6 +1,6 @@
 #include "process/search_path.h"
 
-#include "config/tool_dir.h"
+#include "common/path_entry.h"
 
 namespace {
 
@@ -37,4 +37,13 @@ std::string rootedPathEntries(std::string_view pathValue) {
         start = end + 1;
     }
     return result;
+}
+
+std::string searchEntryOfFile(std::string_view file) {
+    const std::size_t lastSeparator = file.find_last_of('\\');
+    std::string_view directory = file.substr(0, lastSeparator);
+    if (directory.size() == 2 && directory[1] == ':') {
+        directory = file.substr(0, lastSeparator + 1);
+    }
+    return std::string(directory);
 }

@@ -11,3 +11,8 @@
 // entries, which the system's search takes for the current directory, and relative ones
 // (".", "bin", "C:bin") are left out.
 std::string rootedPathEntries(std::string_view pathValue);
+
+// The directory of a file as an entry of a search path: its path up to the last '\', without
+// that separator, but a drive's root keeps it ("R:\se_javac.exe" gives "R:\", which
+// "R:" would not name: that is the drive's current directory).
+std::string searchEntryOfFile(std::string_view file);

@@ -34,4 +34,12 @@ INSTANTIATE_TEST_SUITE_P(
                       PathCase{"NothingLeft", R"(.;;"")", ""}, PathCase{"Nothing", "", ""}),
     [](const ::testing::TestParamInfo<PathCase>& info) { return std::string(info.param.title); });
 
+TEST(SearchEntryOfFile, IsTheDirectoryAndADrivesRootKeepsItsSeparator) {
+    EXPECT_EQ(searchEntryOfFile(R"(C:\Tools\se\se_javac.exe)"), R"(C:\Tools\se)");
+    EXPECT_EQ(searchEntryOfFile(R"(R:\se_javac.exe)"), R"(R:\)");
+    EXPECT_EQ(searchEntryOfFile(R"(\\srv\share\se_javac.exe)"), R"(\\srv\share)");
+    EXPECT_EQ(rootedPathEntries(searchEntryOfFile(R"(R:\se_javac.exe)")), R"(R:\)");
+    EXPECT_EQ(searchEntryOfFile(""), "");
+}
+
 } // namespace

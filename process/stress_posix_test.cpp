@@ -68,7 +68,7 @@ void runOnce(const Installation& installation, const Plan& plan, int run) {
         launch.env.push_back({"STAND_IN_EXIT", std::to_string(plan.exitCode)});
         launch.env.push_back({"STAND_IN_SLEEP_MS", std::to_string(plan.momentMs)});
     } else {
-        launch.env.push_back({"STAND_IN_SLEEP_MS", kLongSleepMs});
+        launch.holdVm = true;
     }
     launch.ownProcessGroup = plan.ending == Ending::Interrupted;
     LauncherRun launcher(installation, launch);
@@ -99,11 +99,11 @@ void runOnce(const Installation& installation, const Plan& plan, int run) {
     case Ending::LauncherEnded:
         kill(launcher.pid(), SIGKILL);
         EXPECT_EQ(launcher.finish(), Outcome::signal(SIGKILL));
-        EXPECT_TRUE(endsWithin(*vm, kEndLimit)) << "the VM outlived the launcher";
+        EXPECT_TRUE(endsWithin(*vm, kRunLimit)) << "the VM outlived the launcher";
         break;
     case Ending::MonitorEnded:
         killIfRunning(*monitor, SIGKILL);
-        EXPECT_EQ(launcher.finish(kEndLimit + kEndLimit), Outcome::exitCode(128 + SIGKILL));
+        EXPECT_EQ(launcher.finish(), Outcome::exitCode(128 + SIGKILL));
         break;
     case Ending::Interrupted:
         kill(-launcher.pid(), SIGINT);
@@ -116,11 +116,11 @@ void runOnce(const Installation& installation, const Plan& plan, int run) {
         EXPECT_EQ(err.rfind(launcher.err(), 0), 0u) << "stderr: " << launcher.err();
     }
     if (monitor) {
-        EXPECT_TRUE(endsWithin(*monitor, kEndLimit)) << "the monitor outlived the launcher";
+        EXPECT_TRUE(endsWithin(*monitor, kRunLimit)) << "the monitor outlived the launcher";
     }
     // The launcher has been reaped: whatever still runs from the installation is a VM or a
     // monitor of this run.
-    EXPECT_TRUE(nothingLeftWithin(installation, kEndLimit));
+    EXPECT_TRUE(nothingLeftWithin(installation, kRunLimit));
 }
 
 TEST(StressPosix, EveryRunEndsCompletelyHoweverItIsEnded) {
@@ -140,7 +140,9 @@ constexpr stress::EarlyKillSettings kEarlyKills{150, 4000};
 // of it once the rest has had time to end; then ends that.
 stress::Leftovers endEarly(const Installation& installation, int signal, int momentUs) {
     {
-        LauncherRun launcher(installation, Launch{{"x"}, {{"STAND_IN_SLEEP_MS", kLongSleepMs}}});
+        Launch launch{{"x"}};
+        launch.holdVm = true;
+        LauncherRun launcher(installation, launch);
         std::this_thread::sleep_for(std::chrono::microseconds(momentUs));
         kill(launcher.pid(), signal);
         const Outcome outcome = launcher.finish();
@@ -148,7 +150,7 @@ stress::Leftovers endEarly(const Installation& installation, int signal, int mom
                     (signal == SIGTERM && outcome == Outcome::exitCode(128 + SIGTERM)))
             << testing::PrintToString(outcome);
     }
-    waitUntil([&] { return processesRunningFrom(installation.dir()).empty(); }, kEndLimit);
+    waitUntil([&] { return processesRunningFrom(installation.dir()).empty(); }, kRunLimit);
     stress::Leftovers left;
     for (const ProcessRef& process : processesRunningFrom(installation.dir())) {
         ++(linkTarget(procPath(process.pid, "exe")) == installation.java() ? left.vms
@@ -168,7 +170,7 @@ TEST_P(EndingTheLauncherRightAfterItsStart, LeavesNothingRunning) {
     EXPECT_EQ(left.vms, 0) << "VMs outlived their launcher";
     EXPECT_EQ(left.monitors, 0) << "monitors outlived their launcher";
     EXPECT_TRUE(
-        waitUntil([&] { return processesRunningFrom(installation.dir()).empty(); }, kEndLimit));
+        waitUntil([&] { return processesRunningFrom(installation.dir()).empty(); }, kRunLimit));
 }
 
 INSTANTIATE_TEST_SUITE_P(StressPosix, EndingTheLauncherRightAfterItsStart,

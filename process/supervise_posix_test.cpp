@@ -4,7 +4,10 @@
 // when the test ends.
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +24,10 @@
 
 #include "launcher_run_posix.h"
 #include "test_support.h"
+
+#ifndef SYS_pidfd_open
+#define SYS_pidfd_open 434
+#endif
 
 namespace {
 
@@ -39,6 +46,13 @@ std::string identityName(const ::testing::TestParamInfo<std::string>& info) {
 }
 
 const auto kBothLaunchers = ::testing::Values("se_javac", "se_java");
+
+// A launcher with a VM that runs until it is released or ended.
+Launch heldVm() {
+    Launch launch{{"x"}};
+    launch.holdVm = true;
+    return launch;
+}
 
 // ---- What the VM receives ----
 
@@ -81,38 +95,37 @@ TEST_P(ArgumentsReachTheVm, AsExpected) {
     EXPECT_EQ(run.vmArgv(), expectedVmArgv(installation, c.vmOptions, c.toolArgs));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Quoting, ArgumentsReachTheVm,
-    ::testing::Values(ArgumentCase{"TrailingBackslashes",
-                                   {"a\\", "b\\\\", "with space\\", "\\"},
-                                   {},
-                                   {"a\\", "b\\\\", "with space\\", "\\"}},
-                      ArgumentCase{"EmbeddedQuotes",
-                                   {"say \"hi\"", "\"", "\\\"", "a\\\\\"b", "\"\""},
-                                   {},
-                                   {"say \"hi\"", "\"", "\\\"", "a\\\\\"b", "\"\""}},
-                      ArgumentCase{"SpacesAndTabs",
-                                   {"two words", " lead", "trail ", "tab\there"},
-                                   {},
-                                   {"two words", " lead", "trail ", "tab\there"}},
-                      ArgumentCase{"EmptyStrings", {"", "x", ""}, {}, {"", "x", ""}},
-                      ArgumentCase{"BytesAbove7F",
-                                   {"\xC3\xA9t\xC3\xA9", "\xFF\x80\xFE", "caf\xE9 au lait"},
-                                   {},
-                                   {"\xC3\xA9t\xC3\xA9", "\xFF\x80\xFE", "caf\xE9 au lait"}},
-                      ArgumentCase{"VmOptionWithSpaceBecomesTwoWords",
-                                   {"-J-Dx=a b", "file"},
-                                   {"-Dx=a", "b"},
-                                   {"file"}},
-                      ArgumentCase{"VmOptionWithAQuoteLeavesTheRestIntact",
-                                   {"-J-Dx=a\"b", "-d", "out", "Prog.java"},
-                                   {"-Dx=a\"b"},
-                                   {"-d", "out", "Prog.java"}},
-                      ArgumentCase{"VmOptionInQuotesStillDividedAtTheSpace",
-                                   {"-J-Dx=\"a b\\\"", "file"},
-                                   {"-Dx=\"a", "b\\\""},
-                                   {"file"}}),
-    caseName<ArgumentCase>);
+// One run that carries every byte the quoting treats specially, in tool arguments and in -J
+// values (which are divided at blanks, and whose quotes must not join what follows them);
+// arguments_test.cpp pins the command line for each of them.
+INSTANTIATE_TEST_SUITE_P(Quoting, ArgumentsReachTheVm,
+                         ::testing::Values(ArgumentCase{
+                             "EverySpecialByte",
+                             {"-J-Dx=a\"b",
+                              "a\\",
+                              "b\\\\",
+                              "with space\\",
+                              "\\",
+                              "-J-Dy=\"c d\\\"",
+                              "say \"hi\"",
+                              "\"",
+                              "\\\"",
+                              "a\\\\\"b",
+                              "\"\"",
+                              "",
+                              " lead",
+                              "trail ",
+                              "tab\there",
+                              "-J-Da=1\t-Db=2",
+                              "\xC3\xA9t\xC3\xA9",
+                              "\xFF\x80\xFE",
+                              "caf\xE9 au lait",
+                              ""},
+                             {"-Dx=a\"b", "-Dy=\"c", "d\\\"", "-Da=1", "-Db=2"},
+                             {"a\\", "b\\\\", "with space\\", "\\", "say \"hi\"", "\"", "\\\"",
+                              "a\\\\\"b", "\"\"", "", " lead", "trail ", "tab\there",
+                              "\xC3\xA9t\xC3\xA9", "\xFF\x80\xFE", "caf\xE9 au lait", ""}}),
+                         caseName<ArgumentCase>);
 
 // Only "-monitor" with exactly two more arguments selects the monitor.
 INSTANTIATE_TEST_SUITE_P(
@@ -127,26 +140,6 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{
             "RunnerMonitorWithOneNumber", {"-monitor", "5"}, {}, {"-monitor", "5"}, "se_java"}),
     caseName<ArgumentCase>);
-
-// se_java: VM options only from the leading run of options; from the first other argument
-// on, everything is the program's.
-INSTANTIATE_TEST_SUITE_P(Runner, ArgumentsReachTheVm,
-                         ::testing::Values(ArgumentCase{"VmOptionsStopAtTheClass",
-                                                        {"-J-Xss4m", "-cp", "lib", "Prog", "-J-x",
-                                                         "a"},
-                                                        {"-Xss4m"},
-                                                        {"-cp", "lib", "Prog", "-J-x", "a"},
-                                                        "se_java"},
-                                           ArgumentCase{"EmptyArgumentEndsTheOptions",
-                                                        {"-J-Xss4m", "", "-J-x"},
-                                                        {"-Xss4m"},
-                                                        {"", "-J-x"},
-                                                        "se_java"},
-                                           ArgumentCase{"CompilerTakesVmOptionsAnywhere",
-                                                        {"-cp", "lib", "Prog", "-J-x", "a"},
-                                                        {"-x"},
-                                                        {"-cp", "lib", "Prog", "a"}}),
-                         caseName<ArgumentCase>);
 
 // ---- Exit codes, output and start failures ----
 
@@ -175,7 +168,7 @@ INSTANTIATE_TEST_SUITE_P(Codes, VmExitCode, ::testing::Values(0, 3, 255),
 // Whoever starts the launcher with SIGCHLD ignored must not cost it the VM's exit status.
 TEST(SupervisePosix, ExitCodeSurvivesAnIgnoredChildSignal) {
     Installation installation;
-    Launch launch{{"x"}, {{"STAND_IN_EXIT", "3"}, {"STAND_IN_SLEEP_MS", "100"}}};
+    Launch launch{{"x"}, {{"STAND_IN_EXIT", "3"}}};
     launch.ignoreChildSignal = true;
     LauncherRun run(installation, launch);
 
@@ -231,7 +224,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, VmStartFailure,
 // the VM holds none.
 TEST_P(EachLauncher, MonitorIsItselfDetachedAndHoldsThePidfds) {
     Installation installation("e2e", GetParam());
-    Launch launch{{"x"}, {{"STAND_IN_SLEEP_MS", kLongSleepMs}}};
+    Launch launch = heldVm();
     launch.input = Input::OpenPipe; // not /dev/null already
     LauncherRun run(installation, launch);
     const std::optional<ProcessRef> vm = run.waitForVm();
@@ -278,7 +271,7 @@ class KillingTheLauncher : public ::testing::TestWithParam<KillCase> {};
 
 TEST_P(KillingTheLauncher, EndsTheVmAndTheMonitor) {
     Installation installation;
-    Launch launch{{"x"}, {{"STAND_IN_SLEEP_MS", kLongSleepMs}}};
+    Launch launch = heldVm();
     launch.closedStreams = GetParam().closedStreams;
     LauncherRun run(installation, launch);
     const std::optional<ProcessRef> vm = run.waitForVm();
@@ -287,8 +280,8 @@ TEST_P(KillingTheLauncher, EndsTheVmAndTheMonitor) {
 
     kill(run.pid(), SIGKILL);
     EXPECT_EQ(run.finish(), Outcome::signal(SIGKILL));
-    EXPECT_TRUE(endsWithin(*vm, kEndLimit)) << "the VM outlived the launcher";
-    EXPECT_TRUE(endsWithin(*monitor, kEndLimit)) << "the monitor outlived the launcher";
+    EXPECT_TRUE(endsWithin(*vm, kRunLimit)) << "the VM outlived the launcher";
+    EXPECT_TRUE(endsWithin(*monitor, kRunLimit)) << "the monitor outlived the launcher";
 }
 
 INSTANTIATE_TEST_SUITE_P(StandardStreams, KillingTheLauncher,
@@ -298,24 +291,25 @@ INSTANTIATE_TEST_SUITE_P(StandardStreams, KillingTheLauncher,
 
 TEST(SupervisePosix, KillingTheMonitorEndsTheVmAndTheLauncherReportsIt) {
     Installation installation;
-    LauncherRun run(installation, Launch{{"x"}, {{"STAND_IN_SLEEP_MS", kLongSleepMs}}});
+    LauncherRun run(installation, heldVm());
     const std::optional<ProcessRef> vm = run.waitForVm();
     const std::optional<ProcessRef> monitor = waitForMonitor(run.pid());
     ASSERT_TRUE(vm && monitor);
 
     kill(monitor->pid, SIGKILL);
-    EXPECT_EQ(run.finish(kEndLimit + kEndLimit), Outcome::exitCode(128 + SIGKILL));
+    EXPECT_EQ(run.finish(), Outcome::exitCode(128 + SIGKILL));
     EXPECT_FALSE(isRunning(*vm));
 }
 
 TEST(SupervisePosix, NoMonitorIsLeftAfterANormalEnd) {
     Installation installation;
-    LauncherRun run(installation, Launch{{"x"}, {{"STAND_IN_SLEEP_MS", "500"}}});
+    LauncherRun run(installation, heldVm());
     const std::optional<ProcessRef> monitor = waitForMonitor(run.pid());
     ASSERT_TRUE(monitor);
+    run.releaseVm();
 
     EXPECT_EQ(run.finish(), Outcome::exitCode(0));
-    EXPECT_TRUE(endsWithin(*monitor, kEndLimit));
+    EXPECT_TRUE(endsWithin(*monitor, kRunLimit));
     EXPECT_TRUE(processesRunningFrom(installation.dir()).empty());
 }
 
@@ -323,7 +317,8 @@ TEST(SupervisePosix, NoMonitorIsLeftAfterANormalEnd) {
 // VM's; the monitor, in its own session, is not in it.
 TEST(SupervisePosix, InterruptOnTheProcessGroupEndsEvenAVmThatIgnoresIt) {
     Installation installation;
-    Launch launch{{"x"}, {{"STAND_IN_SLEEP_MS", kLongSleepMs}, {"STAND_IN_IGNORE_INT", "1"}}};
+    Launch launch = heldVm();
+    launch.env.push_back({"STAND_IN_IGNORE_INT", "1"});
     launch.ownProcessGroup = true;
     LauncherRun run(installation, launch);
     const std::optional<ProcessRef> vm = run.waitForVm();
@@ -332,8 +327,8 @@ TEST(SupervisePosix, InterruptOnTheProcessGroupEndsEvenAVmThatIgnoresIt) {
 
     kill(-run.pid(), SIGINT);
     EXPECT_EQ(run.finish(), Outcome::signal(SIGINT));
-    EXPECT_TRUE(endsWithin(*vm, kEndLimit)) << "the VM outlived the launcher";
-    EXPECT_TRUE(endsWithin(*monitor, kEndLimit)) << "the monitor outlived the launcher";
+    EXPECT_TRUE(endsWithin(*vm, kRunLimit)) << "the VM outlived the launcher";
+    EXPECT_TRUE(endsWithin(*monitor, kRunLimit)) << "the monitor outlived the launcher";
 }
 
 // ---- Signals sent to the launcher alone ----
@@ -354,10 +349,11 @@ void PrintTo(const SignalCase& row, std::ostream* out) {
     *out << row.name;
 }
 
-// A sleeping VM that catches SIGTERM and SIGHUP and ends at the `signalsToExit`-th (0: it
+// A held VM that catches SIGTERM and SIGHUP and ends at the `signalsToExit`-th (0: it
 // leaves them at their defaults).
 Launch signalCatchingVm(const Installation& installation, int signalsToExit) {
-    Launch launch{{"x"}, {{"STAND_IN_SLEEP_MS", kLongSleepMs}, {"STAND_IN_EXIT", "3"}}};
+    Launch launch = heldVm();
+    launch.env.push_back({"STAND_IN_EXIT", "3"});
     if (signalsToExit > 0) {
         launch.env.push_back({"STAND_IN_SIGNAL_LOG", installation.path("signals.txt")});
         launch.env.push_back({"STAND_IN_SIGNALS_TO_EXIT", std::to_string(signalsToExit)});
@@ -383,20 +379,20 @@ TEST_P(SignalToTheLauncher, ReachesTheVmOrEndsBoth) {
 
     const std::string log = installation.path("signals.txt");
     for (const int signal : c.signals) {
-        const std::size_t logged = lineCount(readWhole(log));
+        const std::size_t logged = lineCount(readFile(log));
         kill(run.pid(), signal);
         // A caught signal is logged before the next is sent: two pending at once in the VM
         // would be taken as one.
         if (c.signalsToExit > 0) {
             waitUntil(
-                [&] { return lineCount(readWhole(log)) > logged || run.waitFor(0ms).has_value(); },
-                kEndLimit);
+                [&] { return lineCount(readFile(log)) > logged || run.waitFor(0ms).has_value(); },
+                kRunLimit);
         }
     }
     EXPECT_EQ(run.finish(), c.launcher);
-    EXPECT_EQ(readWhole(log), c.vmLog);
-    EXPECT_TRUE(endsWithin(*vm, kEndLimit)) << "the VM outlived the launcher";
-    EXPECT_TRUE(endsWithin(*monitor, kEndLimit)) << "the monitor outlived the launcher";
+    EXPECT_EQ(readFile(log), c.vmLog);
+    EXPECT_TRUE(endsWithin(*vm, kRunLimit)) << "the VM outlived the launcher";
+    EXPECT_TRUE(endsWithin(*monitor, kRunLimit)) << "the monitor outlived the launcher";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -443,16 +439,50 @@ TEST(SupervisePosix, TermReachesTheVmWhenTheLauncherIsProcessOne) {
                 }
             }
             return launcher && monitorOf(launcher->pid) && run.vmRan() &&
-                   !readWhole(installation.path("vm.pid")).empty();
+                   !readFile(installation.path("vm.pid")).empty();
         },
         kStartLimit));
 
     kill(launcher->pid, SIGTERM);
     EXPECT_EQ(run.finish(), Outcome::exitCode(3));
-    EXPECT_EQ(readWhole(installation.path("signals.txt")), "15\n");
+    EXPECT_EQ(readFile(installation.path("signals.txt")), "15\n");
 }
 
 // ---- The monitor started by hand ----
+
+// A child of the test that sleeps until it is killed, and a pidfd for it: what a monitor
+// that misread its handle texts could end or wait for.
+class Bystander {
+  public:
+    Bystander() : pid_(fork()) {
+        if (pid_ == 0) {
+            for (;;) {
+                pause();
+            }
+        }
+        if (pid_ > 0) {
+            pidfd_ = highDescriptor(static_cast<int>(syscall(SYS_pidfd_open, pid_, 0)));
+        }
+    }
+    ~Bystander() {
+        if (pidfd_ >= 0) {
+            close(pidfd_);
+        }
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    Bystander(const Bystander&) = delete;
+    Bystander& operator=(const Bystander&) = delete;
+
+    int pidfd() const { return pidfd_; }
+    bool running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+
+  private:
+    pid_t pid_;
+    int pidfd_ = -1;
+};
 
 struct HandMonitorCase {
     std::string name;
@@ -465,25 +495,37 @@ void PrintTo(const HandMonitorCase& row, std::ostream* out) {
 
 class MonitorByHand : public ::testing::TestWithParam<HandMonitorCase> {};
 
-// Standard input is a pipe that stays open, so a wait on descriptor 0 would never end.
-TEST_P(MonitorByHand, EndsAtOnceWithoutOutput) {
+// Handle texts that name no pidfd of the monitor's, or no number at all: the monitor ends at
+// once and leaves alone the sleeping bystander whose pidfd it has as descriptor 5, neither
+// waiting for it nor ending it. Standard input is a pipe that stays open, so a wait on
+// descriptor 0 would never end either.
+TEST_P(MonitorByHand, EndsAtOnceWithoutOutputAndEndsNothing) {
     const HandMonitorCase& c = GetParam();
     Installation installation;
+    const Bystander bystander;
+    ASSERT_GE(bystander.pidfd(), 0);
+    ASSERT_TRUE(bystander.running());
     Launch launch{{"-monitor", c.launcherHandle, c.vmHandle}};
     launch.input = Input::OpenPipe;
+    launch.passedDescriptors[5] = bystander.pidfd();
     LauncherRun run(installation, launch);
 
-    EXPECT_EQ(run.finish(2s), Outcome::exitCode(0));
+    EXPECT_EQ(run.finish(), Outcome::exitCode(0));
     EXPECT_EQ(run.out(), "");
     EXPECT_EQ(run.err(), "");
     EXPECT_FALSE(run.vmRan());
+    EXPECT_TRUE(bystander.running()) << "the monitor ended the process on descriptor 5";
 }
 
 INSTANTIATE_TEST_SUITE_P(Handles, MonitorByHand,
                          ::testing::Values(HandMonitorCase{"NoDescriptors", "123456", "654321"},
                                            HandMonitorCase{"Words", "abc", "def"},
                                            HandMonitorCase{"Negative", "-1", "-1"},
-                                           HandMonitorCase{"StandardStreams", "0", "2"}),
+                                           HandMonitorCase{"StandardStreams", "0", "2"},
+                                           HandMonitorCase{"ThirtyDigitLauncherHandle",
+                                                           testing_support::kThirtyDigits, "5"},
+                                           HandMonitorCase{"ThirtyDigitVmHandle", "5",
+                                                           testing_support::kThirtyDigits}),
                          caseName<HandMonitorCase>);
 
 // ---- Where the launcher is ----
@@ -556,7 +598,7 @@ TEST(SupervisePosix, MonitorIsThisExecutableWhateverArgv0Names) {
     testing_support::writeFile(decoy + "se_javac", "#!/bin/sh\nexit 0\n");
     fs::permissions(decoy + "se_javac", fs::perms::owner_all);
     Installation::writeConfigInto(decoy, {"JDK_HOME=" + installation.jdk()});
-    Launch launch{{"x"}, {{"STAND_IN_SLEEP_MS", "500"}}};
+    Launch launch = heldVm();
     launch.argv0 = "se_javac";
     launch.cwd = installation.makeSubdir("elsewhere");
     launch.path = decoy + ":/usr/bin:/bin";
@@ -565,79 +607,165 @@ TEST(SupervisePosix, MonitorIsThisExecutableWhateverArgv0Names) {
     ASSERT_TRUE(monitor);
 
     EXPECT_EQ(linkTarget(procPath(monitor->pid, "exe")), installation.launcher());
+    run.releaseVm();
     EXPECT_EQ(run.finish(), Outcome::exitCode(0));
 }
 
-// ---- Configuration errors end the launcher before anything starts ----
-
-struct ConfigErrorCase {
+// Links, a namesake the shell would not run and "~" in PATH: the launcher reads the
+// configuration of the installation it finally is, or one kept beside its link.
+struct FoundCase {
     std::string name;
-    std::optional<std::vector<std::string>> lines; // nothing: no configuration file at all
-    std::function<std::string(const Installation&)> message;
-    // Makes something else than a file under the configuration's name.
-    std::function<void(const std::string& path)> makeInstead = nullptr;
-    std::string identity = "se_javac"; // the launcher that runs
+    // Lays out the files around the installation; says how the launcher is started.
+    std::function<Launch(const Installation&)> arrange;
+    std::string version = ""; // the VERSION the VM gets, "" for none
+    bool noConfiguration = false;
 };
-void PrintTo(const ConfigErrorCase& row, std::ostream* out) {
+void PrintTo(const FoundCase& row, std::ostream* out) {
     *out << row.name;
 }
 
-class ConfigurationError : public ::testing::TestWithParam<ConfigErrorCase> {};
+class FindsItsConfiguration : public ::testing::TestWithParam<FoundCase> {};
 
-std::string missingFileMessage(const Installation& installation) {
-    return "cannot find config file: " + installation.dir() + "/morle_tool.cfg";
+// A launcher started by its bare name from another directory, PATH naming `dir` only.
+Launch byBareName(const Installation& installation, const std::string& dir) {
+    Launch launch{{"x"}};
+    launch.program = installation.identity();
+    launch.cwd = installation.makeSubdir("elsewhere");
+    launch.path = dir;
+    return launch;
 }
 
-TEST_P(ConfigurationError, IsReportedOnStderrWithoutLineFeed) {
-    const ConfigErrorCase& c = GetParam();
-    Installation installation("e2e", c.identity);
-    if (c.lines) {
-        installation.writeConfig(*c.lines);
-    } else {
-        fs::remove(installation.path("morle_tool.cfg"));
+std::string linkIn(const Installation& installation, const std::string& dir,
+                   const std::string& target) {
+    const std::string directory = installation.makeSubdir(dir);
+    fs::create_symlink(target, directory + installation.identity());
+    return directory;
+}
+
+TEST_P(FindsItsConfiguration, ThroughLinksAndOddPaths) {
+    const FoundCase& c = GetParam();
+    Installation installation;
+    const Launch launch = c.arrange(installation);
+    LauncherRun run(installation, launch);
+
+    if (c.noConfiguration) {
+        EXPECT_EQ(run.finish(), Outcome::exitCode(1));
+        EXPECT_EQ(run.err(), "cannot find config file: " + installation.dir() + "/morle_tool.cfg");
+        EXPECT_FALSE(run.vmRan());
+        return;
     }
+    EXPECT_EQ(run.finish(), Outcome::exitCode(0)) << run.err();
+    std::vector<std::string> expected = expectedVmArgv(installation, {}, {"x"});
+    if (!c.version.empty()) {
+        expected.insert(expected.begin() + 1, "-Dtovik_version=" + c.version);
+    }
+    EXPECT_EQ(run.vmArgv(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FindsItsConfiguration,
+    ::testing::Values(
+        FoundCase{"RelativeLinkOnPath",
+                  [](const Installation& i) {
+                      return byBareName(i, linkIn(i, "bin", "../" + i.identity()));
+                  }},
+        // As alternatives do it: /usr/bin/x -> /etc/alternatives/x -> the installation.
+        FoundCase{"AbsoluteChainOfTwoLinks",
+                  [](const Installation& i) {
+                      const std::string alternatives = linkIn(i, "alternatives", i.launcher());
+                      return byBareName(i, linkIn(i, "bin", alternatives + i.identity()));
+                  }},
+        FoundCase{"LinkWithItsOwnConfiguration",
+                  [](const Installation& i) {
+                      const std::string bin = linkIn(i, "bin", i.launcher());
+                      Installation::writeConfigInto(bin, {"JDK_HOME=" + i.jdk(), "VERSION=link"});
+                      return byBareName(i, bin);
+                  },
+                  "link"},
+        FoundCase{"NoConfigurationAnywhere",
+                  [](const Installation& i) {
+                      fs::remove(i.path("morle_tool.cfg"));
+                      return byBareName(i, linkIn(i, "bin", i.launcher()));
+                  },
+                  "", true},
+        // A mode-644 namesake with a configuration in the current directory, which a PATH
+        // starting with ':' searches first: the shell passes over it, and so does the lookup.
+        FoundCase{"NonExecutableNamesakeFirst",
+                  [](const Installation& i) {
+                      const std::string decoy = i.makeSubdir("decoy");
+                      testing_support::writeFile(decoy + i.identity(), "#!/bin/sh\nexit 3\n");
+                      fs::permissions(decoy + i.identity(),
+                                      fs::perms::owner_read | fs::perms::owner_write |
+                                          fs::perms::group_read | fs::perms::others_read);
+                      Installation::writeConfigInto(decoy, {"JDK_HOME=" + decoy + "no-jdk"});
+                      Launch launch = byBareName(i, ":" + i.dir());
+                      launch.cwd = decoy;
+                      return launch;
+                  }},
+        // bash finds ~/bin/se_javac and starts it under its bare name; the launcher reads the
+        // configuration beside that link, which only "~" read as HOME leads to.
+        FoundCase{"TildeBinInPath",
+                  [](const Installation& i) {
+                      const std::string home = i.makeSubdir("home");
+                      const std::string bin = linkIn(i, "home/bin", i.launcher());
+                      Installation::writeConfigInto(bin, {"JDK_HOME=" + i.jdk(), "VERSION=home"});
+                      Launch launch = byBareName(i, "~/bin:" + i.makeSubdir("empty"));
+                      launch.program = i.launcher();
+                      launch.argv0 = i.identity();
+                      launch.env = {{"HOME", home.substr(0, home.size() - 1)}};
+                      return launch;
+                  },
+                  "home"},
+        // Started under a name that PATH does not lead to: its own file decides.
+        FoundCase{"NameThatPathDoesNotFind",
+                  [](const Installation& i) {
+                      Launch launch = byBareName(i, i.makeSubdir("empty"));
+                      launch.program = i.launcher();
+                      launch.argv0 = i.identity();
+                      return launch;
+                  }}),
+    caseName<FoundCase>);
+
+// ---- Configuration errors end the launcher before anything starts ----
+
+// No configuration file, or a FIFO under its name, which a reader would wait on for ever: the
+// launcher cannot find its configuration. The messages of the other configuration errors
+// are the reader's, pinned in tool_config_test.cpp.
+struct MissingConfigCase {
+    std::string name;
+    // Makes something else than a file under the configuration's name; nullptr: nothing.
+    std::function<void(const std::string& path)> makeInstead;
+};
+void PrintTo(const MissingConfigCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class MissingConfiguration : public ::testing::TestWithParam<MissingConfigCase> {};
+
+TEST_P(MissingConfiguration, IsReportedOnStderrWithoutLineFeed) {
+    const MissingConfigCase& c = GetParam();
+    Installation installation;
+    fs::remove(installation.path("morle_tool.cfg"));
     if (c.makeInstead) {
         c.makeInstead(installation.path("morle_tool.cfg"));
     }
     LauncherRun run(installation, Launch{{"-d", "out", "A.java"}});
 
     EXPECT_EQ(run.finish(), Outcome::exitCode(1));
-    EXPECT_EQ(run.err(), c.message(installation));
+    EXPECT_EQ(run.err(), "cannot find config file: " + installation.dir() + "/morle_tool.cfg");
     EXPECT_EQ(run.out(), "");
     EXPECT_FALSE(run.vmRan());
     EXPECT_TRUE(processesRunningFrom(installation.dir()).empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ConfigurationError,
-    ::testing::Values(
-        ConfigErrorCase{"MissingFile", std::nullopt, missingFileMessage},
-        ConfigErrorCase{"NoAssignment", std::vector<std::string>{"# settings", "JDK_HOME"},
-                        [](const Installation&) {
-                            return std::string(
-                                "config file: illegal format of assignment at line: 2");
-                        }},
-        ConfigErrorCase{"UnknownName", std::vector<std::string>{"", "VERSION=1", "jdk_home=/x"},
-                        [](const Installation&) {
-                            return std::string(
-                                "config file: unknown name of variable: jdk_home at line: 3");
-                        }},
-        ConfigErrorCase{"Directory", std::nullopt, missingFileMessage,
-                        [](const std::string& path) { fs::create_directory(path); }},
-        ConfigErrorCase{"Fifo", std::nullopt, missingFileMessage,
-                        [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0644), 0); }},
-        ConfigErrorCase{"Utf16", std::vector<std::string>{std::string("\xFF\xFEJ\0=\0", 6)},
-                        [](const Installation&) {
-                            return std::string("config file: UTF-16 is not supported, save the "
-                                               "file as ANSI or UTF-8 at line: 1");
-                        }},
-        ConfigErrorCase{"NulByte", std::vector<std::string>{std::string("BUILD=1\0x", 9)},
-                        [](const Installation&) {
-                            return std::string(
-                                "config file: illegal format of assignment at line: 1");
-                        }},
-        ConfigErrorCase{"RunnerMissingFile", std::nullopt, missingFileMessage, nullptr, "se_java"}),
-    caseName<ConfigErrorCase>);
+INSTANTIATE_TEST_SUITE_P(Cases, MissingConfiguration,
+                         ::testing::Values(MissingConfigCase{"MissingFile", nullptr},
+                                           MissingConfigCase{"Fifo",
+                                                             [](const std::string& path) {
+                                                                 ASSERT_EQ(
+                                                                     mkfifo(path.c_str(), 0644), 0);
+                                                             }}),
+                         caseName<MissingConfigCase>);
 
 INSTANTIATE_TEST_SUITE_P(Launchers, EachLauncher, kBothLaunchers, identityName);
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -22,64 +23,6 @@ using testing_support::writeFile;
 // ---------------------------------------------------------------------------------------
 // The VM's command line
 
-struct CommandLineCase {
-    const char* name;
-    std::string config;
-    std::vector<std::string> arguments;
-    std::string expected;              // "<jdk>" stands for the installation's JDK
-    std::string identity = "se_javac"; // the launcher that runs
-};
-
-void PrintTo(const CommandLineCase& param, std::ostream* out) {
-    *out << param.name;
-}
-
-class VmCommandLineTest : public LauncherTest,
-                          public ::testing::WithParamInterface<CommandLineCase> {};
-
-TEST_P(VmCommandLineTest, VmReceivesExactCommandLine) {
-    const CommandLineCase& param = GetParam();
-    const Installation installation = installLauncher(param.name, param.config, "", param.identity);
-    steerVm(installation, {});
-    Launch launch(commandLine(installation.launcher, param.arguments), installation.dir);
-
-    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u);
-    const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
-    ASSERT_TRUE(record.has_value()) << "the VM did not run";
-    EXPECT_EQ(record->commandLine, installation.expand(param.expected));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Launcher, VmCommandLineTest,
-    ::testing::Values(
-        CommandLineCase{"typical",
-                        "JDK_HOME=<jdk>\nVERSION=2.0\n",
-                        {"-J-Xmx256m", "-d", "out", "file1"},
-                        "\"<jdk>\\bin\\java\" -Dtovik_version=\"2.0\" -classpath "
-                        "\"<jdk>\\lib\\tools.jar\" -Xmx256m fenmoor.zandrel.se.java.toJava.Main "
-                        "se_javac \"-d\" \"out\" \"file1\""},
-        CommandLineCase{
-            "all_keys",
-            "JDK_HOME=<jdk>\nCLASSPATH=C:\\t\\a.jar\nVORNEX_PATH=C:\\vx\n"
-            "VERSION=2.0\nBUILD=15\n",
-            {"-J-Xmx256m", "-d", "out", "file1"},
-            "\"<jdk>\\bin\\java\" -Dtovik_version=\"2.0\" -Dtovik_build=\"15\" "
-            "-Dtovik_vornex=\"C:\\vx\" -classpath \"C:\\t\\a.jar;<jdk>\\lib\\tools.jar\" "
-            "-Xmx256m fenmoor.zandrel.se.java.toJava.Main se_javac \"-d\" \"out\" "
-            "\"file1\""},
-        // The runner takes VM options only before the class; after it, all is the program's.
-        CommandLineCase{"runner",
-                        "JDK_HOME=<jdk>\n",
-                        {"-J-Xss4m", "-cp", "C:\\lib dir", "Prog", "-J-x", "a b"},
-                        "\"<jdk>\\bin\\java\" -classpath \"<jdk>\\lib\\tools.jar\" -Xss4m "
-                        "fenmoor.zandrel.se.java.toJava.Main se_java \"-cp\" \"C:\\lib dir\" "
-                        "\"Prog\" \"-J-x\" \"a b\"",
-                        "se_java"}),
-    [](const ::testing::TestParamInfo<CommandLineCase>& info) { return info.param.name; });
-
-// ---------------------------------------------------------------------------------------
-// Tool arguments
-
 // A launcher command line for the table-driven cases: a name for the test and the arguments.
 struct ArgumentsCase {
     const char* name;
@@ -94,33 +37,59 @@ std::string caseName(const ::testing::TestParamInfo<ArgumentsCase>& info) {
     return info.param.name;
 }
 
-TEST_F(LauncherTest, ToolArgumentsReachTheVmIntact) {
-    const std::vector<std::string> arguments = {
-        "C:\\out\\", "a\"b", "\\\\\"x", "", "a b", "\\", "\"", "a\\\\b\\\\", "tab\there", "plain"};
-    const Installation installation = installLauncher("arguments", kPlainConfig);
+// Every configuration key, and tool arguments and -J values with every byte the quoting
+// treats specially: the VM gets the command line exactly, and its runtime reads back each
+// tool argument as it was typed and each -J value divided at its blanks, a quote in it
+// joining nothing to it. arguments_test.cpp pins the command line for each kind of value.
+TEST_F(LauncherTest, EverySpecialByteReachesTheVm) {
+    const Installation installation = installLauncher(
+        "command-line", "JDK_HOME=<jdk>\nCLASSPATH=C:\\t\\a.jar\nVORNEX_PATH=C:\\vx\\\n"
+                        "VERSION=2.0\nBUILD=15\n");
     steerVm(installation, {});
+    const std::vector<std::string> arguments = {"-J-Xmx256m", "-J-Dx=a\"b", "-J-Dp=C:\\o d\\",
+                                                "C:\\out\\",  "a\"b",       "\\\\\"x",
+                                                "",           "a b",        "\\",
+                                                "\"",         "a\\\\b\\\\", "-J-Dq=\"c d\"",
+                                                "tab\there",  "\xE9t\xE9",  "plain"};
     Launch launch(commandLine(installation.launcher, arguments), installation.dir);
 
     EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u);
     const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
     ASSERT_TRUE(record.has_value()) << "the VM did not run";
-    EXPECT_EQ(record->argv, plainVmArgv(installation, arguments));
-}
-
-// Typed in cmd as -J-Dx=a\"b, a quote in a VM option must not join the entry class and the
-// tool's arguments to it; a space still divides the option.
-TEST_F(LauncherTest, VmOptionWithAQuoteKeepsTheRestIntact) {
-    const Installation installation = installLauncher("vm-quote", kPlainConfig);
-    steerVm(installation, {});
-    Launch launch(commandLine(installation.launcher,
-                              {"-J-Dx=a\"b", "-J-Dp=C:\\o d\\", "-d", "out", "Prog.java"}),
-                  installation.dir);
-
-    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u);
-    const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
-    ASSERT_TRUE(record.has_value()) << "the VM did not run";
-    EXPECT_EQ(record->argv, plainVmArgv(installation, {"-Dx=a\"b", "-Dp=C:\\o", "d\\"},
-                                        {"-d", "out", "Prog.java"}));
+    EXPECT_EQ(
+        record->commandLine,
+        installation.expand(
+            R"("<jdk>\bin\java" -Dtovik_version="2.0" -Dtovik_build="15" )"
+            R"(-Dtovik_vornex="C:\vx\\" -classpath "C:\t\a.jar;<jdk>\lib\tools.jar" )"
+            R"(-Xmx256m -Dx=a\"b -Dp=C:\o d\ -Dq=\"c d\" fenmoor.zandrel.se.java.toJava.Main )"
+            R"(se_javac "C:\out\\" "a\"b" "\\\\\"x" "" "a b" "\\" "\"" "a\\b\\\\" )"
+            "\"tab\there\" \"\xE9t\xE9\" \"plain\""));
+    EXPECT_EQ(record->argv,
+              (std::vector<std::string>{installation.jdk + "\\bin\\java",
+                                        "-Dtovik_version=2.0",
+                                        "-Dtovik_build=15",
+                                        "-Dtovik_vornex=C:\\vx\\",
+                                        "-classpath",
+                                        "C:\\t\\a.jar;" + installation.jdk + "\\lib\\tools.jar",
+                                        "-Xmx256m",
+                                        "-Dx=a\"b",
+                                        "-Dp=C:\\o",
+                                        "d\\",
+                                        "-Dq=\"c",
+                                        "d\"",
+                                        kEntryClass,
+                                        "se_javac",
+                                        "C:\\out\\",
+                                        "a\"b",
+                                        "\\\\\"x",
+                                        "",
+                                        "a b",
+                                        "\\",
+                                        "\"",
+                                        "a\\\\b\\\\",
+                                        "tab\there",
+                                        "\xE9t\xE9",
+                                        "plain"}));
 }
 
 // Only argc 4 with "-monitor" exactly selects the monitor; anything else is a launcher run
@@ -136,7 +105,7 @@ TEST_P(ModeDispatchTest, RunsAsLauncher) {
     EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u);
     const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
     ASSERT_TRUE(record.has_value()) << "the VM did not run";
-    EXPECT_EQ(record->argv, plainVmArgv(installation, GetParam().arguments));
+    EXPECT_EQ(record->argv, expectedVmArgv(installation, {}, GetParam().arguments));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -173,18 +142,17 @@ INSTANTIATE_TEST_SUITE_P(Launcher, VmResultTest,
 // ---------------------------------------------------------------------------------------
 // Start failure
 
+// A JDK directory without java.exe: the same error on Windows and under Wine, which tell a
+// missing directory differently.
 TEST_F(LauncherTest, MissingVmIsReportedAndStartsNoMonitor) {
-    const Installation installation = installLauncher("missing", "JDK_HOME=<dir>no-such-jdk\n");
+    const Installation installation = installLauncher("missing", "JDK_HOME=<dir>empty-jdk\n");
+    makeDir(installation.dir + "empty-jdk");
+    makeDir(installation.dir + "empty-jdk\\bin");
     steerVm(installation, {});
     Launch launch(commandLine(installation.launcher, {"-d", "out"}), installation.dir);
 
     EXPECT_EQ(launch.waitForExit(kRunLimitMs), 1u);
-    const std::string output = launch.output();
-    EXPECT_EQ(output.substr(0, std::string(kOutputPrefix).size()), kOutputPrefix);
-    EXPECT_GT(output.size(), std::string(kOutputPrefix).size() + 2) << "no system message";
-    // The system's text ends in CR LF itself; the message ends in exactly one.
-    EXPECT_EQ(output.substr(output.size() - 2), "\r\n");
-    EXPECT_EQ(output.find('\r', std::string(kOutputPrefix).size()), output.size() - 2) << output;
+    EXPECT_EQ(launch.output(), startFailure("java virtual machine", ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(launch.errors(), "");
     // Nothing but the launcher ran in its job: neither a VM nor a monitor.
     EXPECT_EQ(launch.accounting().TotalProcesses, 1u);
@@ -194,33 +162,33 @@ TEST_F(LauncherTest, MissingVmIsReportedAndStartsNoMonitor) {
 // Supervision
 
 // The launcher's job ends the VM at once (with the job's exit code, 0 under Wine; the
-// monitor, where there is no job, ends it with 1), and the monitor with it.
+// monitor, where there is no job, ends it with 1), and the monitor with it. The VM is held:
+// only the supervision can end it within the limit.
 TEST_F(LauncherTest, KillingTheLauncherEndsTheVm) {
     const Installation installation = installLauncher("kill-launcher", kPlainConfig);
-    steerVm(installation, {7, 60000, "", ""});
+    steerVm(installation, heldVm(7));
     Launch launch(commandLine(installation.launcher, {"-d", "out"}), installation.dir);
     const UniqueHandle vm = openProcess(waitForVmPid(installation));
     const UniqueHandle monitor = openProcess(waitForMonitorPid(launch));
 
-    ASSERT_EQ(waitForExit(vm.get(), 0), std::nullopt) << "the VM should still sleep";
+    ASSERT_EQ(waitForExit(vm.get(), 0), std::nullopt) << "the VM should still run";
     ASSERT_TRUE(TerminateProcess(launch.process(), 9));
-    const std::optional<DWORD> vmEnd = waitForExit(vm.get(), kQuickLimitMs);
-    ASSERT_TRUE(vmEnd.has_value()) << "the VM outlived the launcher";
-    EXPECT_NE(*vmEnd, 7u) << "the VM ended on its own";
-    EXPECT_TRUE(waitForExit(monitor.get(), kQuickLimitMs).has_value());
+    EXPECT_TRUE(waitForExit(vm.get(), kRunLimitMs).has_value()) << "the VM outlived the launcher";
+    EXPECT_TRUE(waitForExit(monitor.get(), kRunLimitMs).has_value())
+        << "the monitor outlived the launcher";
 }
 
 TEST_F(LauncherTest, KillingTheMonitorEndsTheVmAndTheLauncher) {
     const Installation installation = installLauncher("kill-monitor", kPlainConfig);
-    steerVm(installation, {7, 60000, "", ""});
+    steerVm(installation, heldVm(7));
     Launch launch(commandLine(installation.launcher, {"-d", "out"}), installation.dir);
     const UniqueHandle vm = openProcess(waitForVmPid(installation));
     const UniqueHandle monitor = openProcess(waitForMonitorPid(launch));
 
-    ASSERT_EQ(waitForExit(vm.get(), 0), std::nullopt) << "the VM should still sleep";
+    ASSERT_EQ(waitForExit(vm.get(), 0), std::nullopt) << "the VM should still run";
     ASSERT_TRUE(TerminateProcess(monitor.get(), 9));
-    EXPECT_EQ(waitForExit(vm.get(), kQuickLimitMs), 1u);
-    EXPECT_EQ(launch.waitForExit(kQuickLimitMs), 1u);
+    EXPECT_EQ(waitForExit(vm.get(), kRunLimitMs), 1u);
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 1u);
 }
 
 // Tests that hold for both launchers, the compiler and the runner.
@@ -229,58 +197,103 @@ class EachLauncherTest : public LauncherTest, public ::testing::WithParamInterfa
 // The monitor is the launcher's own executable.
 TEST_P(EachLauncherTest, MonitorIsItselfAndEndsAfterNormalEnd) {
     const Installation installation = installLauncher("normal-end", kPlainConfig, "", GetParam());
-    steerVm(installation, {0, 1500, "", ""});
+    steerVm(installation, heldVm());
     Launch launch(commandLine(installation.launcher, {"-d", "out"}), installation.dir);
     const UniqueHandle vm = openProcess(waitForVmPid(installation));
     const UniqueHandle monitor = openProcess(waitForMonitorPid(launch, GetParam()));
+    releaseVm(installation);
 
     EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u);
     EXPECT_EQ(waitForExit(vm.get(), 0), 0u);
-    EXPECT_EQ(waitForExit(monitor.get(), kQuickLimitMs), 0u);
-    EXPECT_TRUE(pollFor(kQuickLimitMs, [&] { return launch.accounting().ActiveProcesses == 0; }))
+    EXPECT_EQ(waitForExit(monitor.get(), kRunLimitMs), 0u);
+    EXPECT_TRUE(pollFor(kRunLimitMs, [&] { return launch.accounting().ActiveProcesses == 0; }))
         << "something the launcher started still runs";
     EXPECT_EQ(launch.accounting().TotalProcesses, 3u) << "launcher, VM and monitor";
 }
 
-// The monitor started by hand with numbers that are no handles of its own, or no numbers:
-// it ends at once, writes nothing and starts nothing.
+// The monitor started by hand with handle texts that name no handle of its own, or no number
+// that fits a handle, beside a handle it inherits for a held bystander (<bystander> stands
+// for its value): it ends at once, writes nothing, starts nothing, and leaves the bystander
+// alone, neither waiting for it nor ending it.
+struct HandMonitorCase {
+    std::string title;
+    std::string launcherHandle;
+    std::string vmHandle;
+};
+void PrintTo(const HandMonitorCase& row, std::ostream* out) {
+    *out << row.title;
+}
+
 class MonitorByHandTest : public LauncherTest,
-                          public ::testing::WithParamInterface<ArgumentsCase> {};
+                          public ::testing::WithParamInterface<HandMonitorCase> {};
 
-TEST_P(MonitorByHandTest, EndsAtOnceWithoutOutput) {
+TEST_P(MonitorByHandTest, EndsAtOnceWithoutOutputAndEndsNothing) {
+    const HandMonitorCase& c = GetParam();
     const Installation installation = installLauncher("monitor", kPlainConfig);
-    steerVm(installation, {});
-    Launch launch(commandLine(installation.launcher, GetParam().arguments), installation.dir);
+    steerVm(installation, heldVm());
+    const Launch bystander('"' + installation.jdk + "\\bin\\java.exe\"", tempDir("bystander"));
+    HANDLE inheritable = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), bystander.process(), GetCurrentProcess(),
+                                &inheritable, 0, TRUE, DUPLICATE_SAME_ACCESS));
+    const UniqueHandle inherited(inheritable);
+    const std::string handleText = std::to_string(reinterpret_cast<std::intptr_t>(inheritable));
+    Launch launch(commandLine(installation.launcher,
+                              {"-monitor", replaceAll(c.launcherHandle, "<bystander>", handleText),
+                               replaceAll(c.vmHandle, "<bystander>", handleText)}),
+                  installation.dir);
 
-    EXPECT_EQ(launch.waitForExit(kQuickLimitMs), 0u);
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u);
     EXPECT_EQ(launch.output(), "");
     EXPECT_EQ(launch.errors(), "");
     EXPECT_EQ(launch.accounting().TotalProcesses, 1u);
+    EXPECT_EQ(bystander.waitForExit(0), std::nullopt) << "the monitor ended the bystander";
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Launcher, MonitorByHandTest,
-    ::testing::Values(ArgumentsCase{"numbers_not_handles", {"-monitor", "123456", "654321"}},
-                      ArgumentsCase{"not_numbers", {"-monitor", "abc", "def"}}),
-    caseName);
+    Texts, MonitorByHandTest,
+    ::testing::Values(HandMonitorCase{"Numbers not handles", "123456", "654321"},
+                      HandMonitorCase{"Not numbers", "abc", "def"},
+                      HandMonitorCase{"Thirty digit launcher handle",
+                                      testing_support::kThirtyDigits, "<bystander>"},
+                      HandMonitorCase{"Thirty digit VM handle", "<bystander>",
+                                      testing_support::kThirtyDigits}),
+    testing_support::TitleName());
 
 // ---------------------------------------------------------------------------------------
 // How the launcher is named
 
+// The first child of the launcher that runs one of `exeNames`, once one has appeared.
+std::optional<DWORD> waitForChildRunning(const Launch& launch,
+                                         const std::vector<std::string>& exeNames) {
+    return pollFor(kRunLimitMs, [&]() -> std::optional<DWORD> {
+        for (const std::string& name : exeNames) {
+            if (const std::optional<DWORD> pid = findChildProcess(launch.pid(), name)) {
+                return pid;
+            }
+        }
+        return std::nullopt;
+    });
+}
+
 // The monitor is started under the launcher's own name. With a space in the directory, an
 // unquoted name would start "<base>with.exe" (Windows tries the shorter prefix first). The
 // decoy there is a copy of the launcher that finds no configuration beside it and ends at
-// once, so a monitor started as the decoy would end the sleeping VM early.
+// once, so a monitor started as the decoy would end the held VM with code 1.
 TEST_F(LauncherTest, DirectoryWithSpace) {
     const Installation installation = installLauncher("space", kPlainConfig, "with space");
     copyFile(buildPath(SE_LAUNCHER_PATH), installation.base + "with.exe");
-    steerVm(installation, {0, 1000, "", ""});
+    steerVm(installation, heldVm());
     Launch launch(commandLine(installation.launcher, {"-d", "out"}), installation.dir);
+    const std::optional<DWORD> monitor = waitForChildRunning(launch, {"se_javac.exe", "with.exe"});
+    ASSERT_TRUE(monitor.has_value()) << "no monitor appeared";
+    EXPECT_EQ(lstrcmpiA(imagePathOf(*monitor).c_str(), installation.launcher.c_str()), 0)
+        << imagePathOf(*monitor);
+    releaseVm(installation);
 
     EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u);
     const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
     ASSERT_TRUE(record.has_value()) << "the VM did not run";
-    EXPECT_EQ(record->argv, plainVmArgv(installation, {"-d", "out"}));
+    EXPECT_EQ(record->argv, expectedVmArgv(installation, {}, {"-d", "out"}));
 }
 
 // Build tools start programs as C:/dir/se_javac.exe: the configuration beside it counts, not
@@ -296,7 +309,7 @@ TEST_F(LauncherTest, ForwardSlashesInTheLaunchersPath) {
     EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u) << launch.output() << launch.errors();
     const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
     ASSERT_TRUE(record.has_value()) << "the VM did not run";
-    EXPECT_EQ(record->argv, plainVmArgv(installation, {"-d", "out"}));
+    EXPECT_EQ(record->argv, expectedVmArgv(installation, {}, {"-d", "out"}));
 }
 
 // "C:\Program Files\se javac" written with its quotes on PATH is searched, not passed over
@@ -317,7 +330,7 @@ TEST_F(LauncherTest, QuotedPathEntryIsSearched) {
     EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u) << launch.output() << launch.errors();
     const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
     ASSERT_TRUE(record.has_value()) << "the VM did not run";
-    EXPECT_EQ(record->argv, plainVmArgv(installation, {"-d", "out", "file1"}));
+    EXPECT_EQ(record->argv, expectedVmArgv(installation, {}, {"-d", "out", "file1"}));
 }
 
 TEST_P(EachLauncherTest, BareNameFoundThroughPath) {
@@ -328,14 +341,34 @@ TEST_P(EachLauncherTest, BareNameFoundThroughPath) {
         pathValue += ';' + *previous;
     }
     environment_.set("PATH", pathValue);
-    steerVm(installation, {0, 500, "", ""});
+    steerVm(installation, {});
     Launch launch(GetParam() + " -d out file1", installation.dir, elsewhere);
 
     EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u) << launch.output() << launch.errors();
     const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
     ASSERT_TRUE(record.has_value()) << "the VM did not run";
-    EXPECT_EQ(record->argv, plainVmArgv(installation, {"-d", "out", "file1"}));
+    EXPECT_EQ(record->argv, expectedVmArgv(installation, {}, {"-d", "out", "file1"}));
     EXPECT_EQ(launch.accounting().TotalProcesses, 3u) << "launcher, VM and monitor";
+}
+
+// A package manager's link to the launcher in a folder on PATH (winget's Links folder): the
+// configuration beside the file the link leads to is read, as the link's folder has none.
+TEST_F(LauncherTest, LinkOnPathLeadsToTheInstallation) {
+    if (!underWine()) {
+        GTEST_SKIP() << "the link is a Unix symbolic link, made through Wine";
+    }
+    const Installation installation = installLauncher("linked", kPlainConfig);
+    const std::string links = tempDir("links");
+    makeUnixSymlink(installation.launcher, links + "se_javac.exe");
+    environment_.set("PATH", links.substr(0, links.size() - 1) + ';' +
+                                 ScopedEnvironment::get("PATH").value_or(""));
+    steerVm(installation, {});
+    Launch launch("se_javac -d out file1", installation.dir, tempDir("elsewhere"));
+
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u) << launch.output() << launch.errors();
+    const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
+    ASSERT_TRUE(record.has_value()) << "the VM did not run";
+    EXPECT_EQ(record->argv, expectedVmArgv(installation, {}, {"-d", "out", "file1"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Launchers, EachLauncherTest, ::testing::Values("se_javac", "se_java"),
@@ -421,6 +454,46 @@ INSTANTIATE_TEST_SUITE_P(
                       VmLookupCase{"only_in_the_current_directory", false, false, false, false}),
     [](const ::testing::TestParamInfo<VmLookupCase>& info) { return info.param.name; });
 
+// A launcher in a drive's root (a folder mapped to a free drive letter through the prefix's
+// dosdevices) finds java.exe beside it: its folder "R:\" is searched, not dropped as "R:".
+TEST_F(LauncherTest, JavaBesideALauncherInADrivesRoot) {
+    if (!underWine()) {
+        GTEST_SKIP() << "the drive is mapped through Wine's dosdevices";
+    }
+    const DWORD drives = GetLogicalDrives();
+    char letter = 'R';
+    while (letter <= 'Y' && (drives & (1u << (letter - 'A'))) != 0) {
+        ++letter;
+    }
+    ASSERT_LE(letter, 'Y') << "no free drive letter";
+    const Installation installation = installLauncher("drive-root", "VERSION=2.0\n");
+    copyFile(buildPath(SE_STAND_IN_VM_PATH), installation.dir + "java.exe");
+    const std::string root = std::string(1, letter) + ":\\";
+    const std::string cDrive = unixPathOf("C:\\");
+    const std::string mapping = cDrive.substr(0, cDrive.find_last_of('/', cDrive.size() - 2) + 1) +
+                                static_cast<char>(letter - 'A' + 'a') + ':';
+    runUnixShell("/bin/ln -s '" + unixPathOf(installation.dir) + "' '" + mapping + "'", [&] {
+        return GetFileAttributesA((root + "se_javac.exe").c_str()) != INVALID_FILE_ATTRIBUTES;
+    });
+    struct Unmap {
+        std::string mapping, root;
+        ~Unmap() {
+            runUnixShell("rm -f '" + mapping + "'", [&] {
+                return GetFileAttributesA(root.c_str()) == INVALID_FILE_ATTRIBUTES;
+            });
+        }
+    } unmap{mapping, root};
+    steerVm(installation, {});
+    Launch launch(commandLine(root + "se_javac.exe", {"-d", "out"}), installation.dir,
+                  tempDir("work"));
+
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u) << launch.output() << launch.errors();
+    const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
+    ASSERT_TRUE(record.has_value()) << "the VM did not run";
+    EXPECT_EQ(record->commandLine, std::string("\"java\" -Dtovik_version=\"2.0\" ") + kEntryClass +
+                                       " se_javac \"-d\" \"out\"");
+}
+
 // The VM found by the launcher's own search gets the launcher's environment exactly: no
 // setting made for the search reaches it.
 TEST_F(LauncherTest, VmFoundOnPathGetsTheLaunchersEnvironment) {
@@ -460,19 +533,13 @@ TEST_F(LauncherTest, MonitorIsTheLaunchersOwnFile) {
     const std::string work = tempDir("work");
     copyFile(buildPath(SE_STAND_IN_VM_PATH), work + "se_javac.exe");
     testing_support::writeFile(work + "morle_tool.cfg", installation.expand(kPlainConfig));
-    steerVm(installation, {0, 1000, "", ""});
+    steerVm(installation, heldVm());
     Launch launch("se_javac -d out", installation.dir, work, tool);
 
-    const std::optional<DWORD> monitor = pollFor(kRunLimitMs, [&]() -> std::optional<DWORD> {
-        for (const char* name : {"tool.exe", "se_javac.exe"}) {
-            if (const std::optional<DWORD> pid = findChildProcess(launch.pid(), name)) {
-                return pid;
-            }
-        }
-        return std::nullopt;
-    });
+    const std::optional<DWORD> monitor = waitForChildRunning(launch, {"tool.exe", "se_javac.exe"});
     ASSERT_TRUE(monitor.has_value()) << "no monitor appeared";
     EXPECT_EQ(lstrcmpiA(imagePathOf(*monitor).c_str(), tool.c_str()), 0) << imagePathOf(*monitor);
+    releaseVm(installation);
     EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u);
 }
 

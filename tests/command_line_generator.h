@@ -5,10 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "config/path_style.h"
-#include "config/tool_config.h"
-#include "javacmd/quoting.h"
-
 namespace testing_support {
 
 // Random texts made mostly of the characters that command-line parsers treat specially:
@@ -20,23 +16,23 @@ class CommandLineGenerator {
     std::string text(std::size_t maxLength);
     // A text without double quotes: what a program name may hold.
     std::string textWithoutQuotes(std::size_t maxLength);
-    // About one in four begins with -J.
-    std::vector<std::string> arguments(std::size_t maxCount, std::size_t maxLength);
+    // A number from 0 to `highest`.
+    std::size_t number(std::size_t highest);
 
   private:
     std::mt19937_64 random_;
 };
 
-// A configuration with the given values, written to a fresh directory and loaded.
-ToolConfig loadedConfig(const std::string& jdkHome, const std::string& classPath,
-                        const std::string& vornexPath, const std::string& version,
-                        const std::string& build, const PathStyle& style);
-
-// Elements that a split of the joined list must give back: what each configured value and
-// each user argument must become after the VM's parser has removed quotes and escapes; a -J
-// argument's value becomes its words between blanks, quotes and backslashes included.
-std::vector<std::string> expectedSplit(const ToolConfig& config,
-                                       const std::vector<std::string>& userArguments,
-                                       const PathStyle& style);
+// A command line made with the launcher's quoting from generated texts, and what a split of
+// it must give back: the generated texts themselves. It holds a program name (quoted only
+// where needed), then in random order texts quoted as arguments, quoted after a prefix as a
+// property's value is ("-Dp=<text>" comes back), and -J values escaped as VM options, of
+// which each comes back as its words: the text divided at blanks, quotes and backslashes
+// unchanged.
+struct GeneratedCommandLine {
+    std::string line;
+    std::vector<std::string> elements;
+};
+GeneratedCommandLine generatedCommandLine(CommandLineGenerator& generate);
 
 } // namespace testing_support

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,9 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "test_support.h"
 
@@ -44,23 +43,7 @@ std::vector<char*> pointersTo(const std::vector<std::string>& words) {
 } // namespace
 
 bool waitUntil(const std::function<bool()>& condition, Millis limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return condition();
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
-
-std::string readWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    if (in) {
-        content << in.rdbuf();
-    }
-    return content.str();
+    return testing_support::pollFor(limit, 2ms, condition);
 }
 
 std::string procPath(pid_t pid, const std::string& entry) {
@@ -68,7 +51,7 @@ std::string procPath(pid_t pid, const std::string& entry) {
 }
 
 std::optional<ProcessStat> statOf(pid_t pid) {
-    const std::string text = readWhole(procPath(pid, "stat"));
+    const std::string text = readFile(procPath(pid, "stat"));
     // The command name in parentheses may hold anything; the fields follow the last ')'.
     const std::size_t nameEnd = text.rfind(')');
     if (nameEnd == std::string::npos) {
@@ -107,7 +90,7 @@ bool endsWithin(const ProcessRef& process, Millis limit) {
 }
 
 std::vector<std::string> commandLineOf(pid_t pid) {
-    const std::string text = readWhole(procPath(pid, "cmdline"));
+    const std::string text = readFile(procPath(pid, "cmdline"));
     std::vector<std::string> words;
     std::size_t start = 0;
     while (start < text.size()) {
@@ -172,7 +155,7 @@ bool isPidfdLink(const std::string& target) {
 }
 
 pid_t pidNamedBy(pid_t holder, const std::string& fd) {
-    std::istringstream lines(readWhole(procPath(holder, "fdinfo/" + fd)));
+    std::istringstream lines(readFile(procPath(holder, "fdinfo/" + fd)));
     std::string line;
     while (std::getline(lines, line)) {
         if (line.rfind("Pid:", 0) == 0) {
@@ -190,22 +173,6 @@ std::map<int, std::string> descriptorsOf(pid_t pid) {
             linkTarget(entry.path().string());
     }
     return descriptors;
-}
-
-std::vector<std::string> parseRecord(const std::string& text) {
-    std::vector<std::string> entries;
-    std::size_t position = 0;
-    while (position < text.size()) {
-        const std::size_t space = text.find(' ', position);
-        if (space == std::string::npos) {
-            ADD_FAILURE() << "malformed record: " << text;
-            break;
-        }
-        const std::size_t length = std::stoul(text.substr(position, space - position));
-        entries.push_back(text.substr(space + 1, length));
-        position = space + 1 + length + 1;
-    }
-    return entries;
 }
 
 Installation::Installation(const std::string& label, const std::string& identity)
@@ -259,6 +226,7 @@ LauncherRun::LauncherRun(const Installation& installation, const Launch& launch)
     : installation_(installation), ownGroup_(launch.ownProcessGroup) {
     fs::remove(recordFile());
     fs::remove(pidFile());
+    fs::remove(releaseFile());
     const std::string program = launch.program.empty() ? installation.launcher() : launch.program;
     std::vector<std::string> argv{launch.argv0.empty() ? program : launch.argv0};
     argv.insert(argv.end(), launch.args.begin(), launch.args.end());
@@ -322,6 +290,10 @@ LauncherRun::LauncherRun(const Installation& installation, const Launch& launch)
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
+        const struct rlimit addressSpace { launch.addressSpaceLimit, launch.addressSpaceLimit };
+        if (launch.addressSpaceLimit != 0 && setrlimit(RLIMIT_AS, &addressSpace) != 0) {
+            _exit(126);
+        }
         if (!launch.cwd.empty() && chdir(launch.cwd.c_str()) != 0) {
             _exit(126);
         }
@@ -388,7 +360,7 @@ bool LauncherRun::vmRan() const {
 }
 
 std::vector<std::string> LauncherRun::vmArgv() const {
-    std::vector<std::string> entries = parseRecord(readWhole(recordFile()));
+    std::vector<std::string> entries = testing_support::parseRecord(readFile(recordFile()));
     if (!entries.empty()) {
         entries.erase(entries.begin());
     }
@@ -399,7 +371,7 @@ std::optional<ProcessRef> LauncherRun::waitForVm() const {
     std::optional<ProcessRef> vm;
     waitUntil(
         [&] {
-            const std::string text = readWhole(pidFile());
+            const std::string text = readFile(pidFile());
             if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
                 return false;
             }
@@ -412,6 +384,10 @@ std::optional<ProcessRef> LauncherRun::waitForVm() const {
         },
         kStartLimit);
     return vm;
+}
+
+void LauncherRun::releaseVm() const {
+    testing_support::writeFile(releaseFile(), "");
 }
 
 std::vector<std::string> LauncherRun::environmentFor(const Launch& launch) const {
@@ -428,6 +404,9 @@ std::vector<std::string> LauncherRun::environmentFor(const Launch& launch) const
     }
     variables["STAND_IN_RECORD"] = recordFile();
     variables["STAND_IN_PID_FILE"] = pidFile();
+    if (launch.holdVm) {
+        variables["STAND_IN_RELEASE"] = releaseFile();
+    }
     for (const auto& [name, value] : launch.env) {
         variables[name] = value;
     }
@@ -436,18 +415,6 @@ std::vector<std::string> LauncherRun::environmentFor(const Launch& launch) const
         environment.push_back(name + "=" + value);
     }
     return environment;
-}
-
-std::vector<std::string> expectedVmArgv(const Installation& installation,
-                                        const std::vector<std::string>& vmOptions,
-                                        const std::vector<std::string>& toolArgs) {
-    std::vector<std::string> argv{installation.java(), "-classpath",
-                                  installation.jdk() + "/lib/tools.jar"};
-    argv.insert(argv.end(), vmOptions.begin(), vmOptions.end());
-    argv.push_back(kEntryClass);
-    argv.push_back(installation.identity());
-    argv.insert(argv.end(), toolArgs.begin(), toolArgs.end());
-    return argv;
 }
 
 } // namespace launcher_run

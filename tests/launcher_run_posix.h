@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <optional>
@@ -15,28 +16,27 @@
 #include <utility>
 #include <vector>
 
+#include "test_support.h"
+
 namespace launcher_run {
 
 using namespace std::chrono_literals;
-using Millis = std::chrono::milliseconds;
+using testing_support::kEntryClass;
+using testing_support::Millis;
+using testing_support::readFile;
 
-// How long a launcher may take for a run whose VM does not sleep.
+// The limit on anything that only takes longer when something hangs: a launcher run whose
+// VM does not wait, or the end of the VM and the monitor once what should end them has
+// ended. Reached only when something is wrong, so it is generous for loaded machines.
 constexpr Millis kRunLimit = 10s;
-// How long the VM and the monitor may outlive the process whose end should end them.
-constexpr Millis kEndLimit = 1s;
 // How long the launcher may take to start the VM and the monitor.
 constexpr Millis kStartLimit = 5s;
-// How long the stand-in sleeps when a test ends it from outside.
-constexpr const char* kLongSleepMs = "30000";
-
-constexpr const char* kEntryClass = "fenmoor.zandrel.se.java.toJava.Main";
 
 // Calls `condition` every few milliseconds until it holds or `limit` has passed.
 bool waitUntil(const std::function<bool()>& condition, Millis limit);
 
 // ---- Looking at processes through /proc ----
 
-std::string readWhole(const std::string& path);
 std::string procPath(pid_t pid, const std::string& entry);
 
 struct ProcessStat {
@@ -78,10 +78,6 @@ pid_t pidNamedBy(pid_t holder, const std::string& fd);
 std::map<int, std::string> descriptorsOf(pid_t pid);
 
 // ---- The installation and the launcher run ----
-
-// The entries of a stand-in record, "<byte count> <bytes>\n" each: the raw command line,
-// then argv[0], argv[1], ...
-std::vector<std::string> parseRecord(const std::string& text);
 
 // A launcher installed in a fresh temporary directory: se_javac (or se_java, by the tool
 // identity), morle_tool.cfg and jdk/bin/java (the stand-in VM). Ends every process still
@@ -149,7 +145,11 @@ struct Launch {
     // Run as user and group 65534 ("nobody") when the test runs as root, so that file
     // permissions apply to the launcher; it ends with kCannotDropPrivileges if that fails.
     bool unprivileged = false;
-    std::vector<int> ignoredSignals; // ignored in the launcher from its start (as nohup does)
+    std::vector<int> ignoredSignals;   // ignored in the launcher from its start (as nohup does)
+    std::size_t addressSpaceLimit = 0; // bytes of address space (RLIMIT_AS); 0: the test's own
+    // The VM exits only once the test calls LauncherRun::releaseVm(), or when it is ended:
+    // it runs for as long as the test needs to look at it.
+    bool holdVm = false;
 };
 
 constexpr int kCannotDropPrivileges = 125;
@@ -174,19 +174,22 @@ class LauncherRun {
     // The launcher's end; a failure of the test when it takes longer than `limit`.
     Outcome finish(Millis limit = kRunLimit);
 
-    std::string out() const { return readWhole(outFile()); }
-    std::string err() const { return readWhole(errFile()); }
+    std::string out() const { return readFile(outFile()); }
+    std::string err() const { return readFile(errFile()); }
     bool vmRan() const;
     // The VM's argv as the stand-in recorded it.
     std::vector<std::string> vmArgv() const;
     // The running VM, once it has written its process id.
     std::optional<ProcessRef> waitForVm() const;
+    // Lets a VM started with Launch::holdVm exit.
+    void releaseVm() const;
 
   private:
     std::string outFile() const { return installation_.path("stdout.txt"); }
     std::string errFile() const { return installation_.path("stderr.txt"); }
     std::string recordFile() const { return installation_.path("record.txt"); }
     std::string pidFile() const { return installation_.path("vm.pid"); }
+    std::string releaseFile() const { return installation_.path("vm.release"); }
 
     std::vector<std::string> environmentFor(const Launch& launch) const;
 
@@ -197,10 +200,12 @@ class LauncherRun {
     std::optional<Outcome> outcome_;
 };
 
-// The argv the VM gets from a launcher configured with JDK_HOME only (its tool identity
-// after the entry class).
-std::vector<std::string> expectedVmArgv(const Installation& installation,
-                                        const std::vector<std::string>& vmOptions,
-                                        const std::vector<std::string>& toolArgs);
+// The argv the VM gets from the installation's launcher configured with JDK_HOME only.
+inline std::vector<std::string> expectedVmArgv(const Installation& installation,
+                                               const std::vector<std::string>& vmOptions,
+                                               const std::vector<std::string>& toolArgs) {
+    return testing_support::expectedVmArgv(installation.jdk(), installation.identity(), vmOptions,
+                                           toolArgs);
+}
 
 } // namespace launcher_run

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 
 #include "javacmd/quoting.h"
@@ -167,6 +168,45 @@ void killUnixProcess(unsigned long pid) {
     CloseHandle(info.hProcess);
 }
 
+std::string unixPathOf(const std::string& path) {
+    using UnixFileName = char*(CDECL*)(const WCHAR*);
+    const auto unixFileName = reinterpret_cast<UnixFileName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    std::wstring wide(path.size() + 1, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+    char* name = unixFileName != nullptr ? unixFileName(wide.c_str()) : nullptr;
+    if (name == nullptr) {
+        throw std::runtime_error("no Unix path for " + path);
+    }
+    std::string result = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+void runUnixShell(const std::string& command, const std::function<bool()>& done) {
+    std::string line = "sh -c \"" + command + "\"";
+    std::vector<char> buffer(line.begin(), line.end());
+    buffer.push_back('\0');
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA("Z:\\bin\\sh", buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+        throw std::runtime_error(lastErrorText("CreateProcessA " + line));
+    }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    // The handle of a Unix program may be signalled before the program has run.
+    if (!pollFor(kQuickLimitMs, done)) {
+        throw std::runtime_error("no effect seen of " + line);
+    }
+}
+
+void makeUnixSymlink(const std::string& target, const std::string& link) {
+    runUnixShell("/bin/ln -s '" + unixPathOf(target) + "' '" + unixPathOf(link) + "'",
+                 [&] { return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
+}
+
 // ---------------------------------------------------------------------------------------
 // Environment of the processes the tests start
 
@@ -250,22 +290,7 @@ std::optional<std::vector<std::string>> readEntries(const std::string& path) {
     if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         return std::nullopt;
     }
-    const std::string content = readFile(path);
-    std::vector<std::string> entries;
-    std::size_t position = 0;
-    while (position < content.size()) {
-        const std::size_t space = content.find(' ', position);
-        if (space == std::string::npos) {
-            throw std::runtime_error("malformed record " + path);
-        }
-        const std::size_t size = std::stoul(content.substr(position, space - position));
-        if (space + 1 + size >= content.size() || content[space + 1 + size] != '\n') {
-            throw std::runtime_error("malformed record " + path);
-        }
-        entries.push_back(content.substr(space + 1, size));
-        position = space + 2 + size;
-    }
-    return entries;
+    return testing_support::parseRecord(readFile(path));
 }
 
 std::optional<VmRecord> readVmRecord(const std::string& path) {
@@ -288,23 +313,6 @@ std::vector<std::string> sortedEnvironment(const char* block) {
     }
     std::sort(entries.begin(), entries.end());
     return entries;
-}
-
-std::vector<std::string> plainVmArgv(const Installation& installation,
-                                     const std::vector<std::string>& arguments) {
-    return plainVmArgv(installation, {}, arguments);
-}
-
-std::vector<std::string> plainVmArgv(const Installation& installation,
-                                     const std::vector<std::string>& vmOptions,
-                                     const std::vector<std::string>& arguments) {
-    std::vector<std::string> argv = {installation.jdk + "\\bin\\java", "-classpath",
-                                     installation.jdk + "\\lib\\tools.jar"};
-    argv.insert(argv.end(), vmOptions.begin(), vmOptions.end());
-    argv.push_back(kEntryClass);
-    argv.push_back(installation.identity);
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return argv;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -431,7 +439,8 @@ std::string commandLine(const std::string& launcher, const std::vector<std::stri
 
 void PrintTo(const VmBehaviour& behaviour, std::ostream* out) {
     *out << "exit " << behaviour.exitCode << ", sleep " << behaviour.sleepMs << " ms, stdout \""
-         << behaviour.output << "\", stderr \"" << behaviour.errors << '"';
+         << behaviour.output << "\", stderr \"" << behaviour.errors << '"'
+         << (behaviour.held ? ", held" : "");
 }
 
 void LauncherTest::TearDown() {
@@ -461,6 +470,12 @@ void LauncherTest::steerVm(const Installation& installation, const VmBehaviour& 
     environment_.set("STAND_IN_SLEEP_MS", std::to_string(behaviour.sleepMs));
     environment_.set("STAND_IN_STDOUT", behaviour.output);
     environment_.set("STAND_IN_STDERR", behaviour.errors);
+    DeleteFileA(installation.releasePath().c_str());
+    environment_.set("STAND_IN_RELEASE", behaviour.held ? installation.releasePath() : "");
+}
+
+void LauncherTest::releaseVm(const Installation& installation) {
+    writeFile(installation.releasePath(), "");
 }
 
 DWORD LauncherTest::waitForVmPid(const Installation& installation) {

@@ -9,16 +9,18 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <ostream>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "test_support.h"
 
 namespace launcher_run {
 
-constexpr const char* kEntryClass = "fenmoor.zandrel.se.java.toJava.Main";
+using testing_support::kEntryClass;
 // The start failure message as its line break reaches a file through the text-mode stdout.
 constexpr const char* kOutputPrefix = "\r\nCannot execute java virtual machine : ";
 
@@ -28,10 +30,13 @@ std::string systemText(DWORD code);
 // with one CR LF at its end.
 std::string startFailure(const std::string& what, DWORD code);
 
-// Time limits. A whole launcher run takes well under a second under Wine; the limits are
-// only reached when something is wrong.
+// Time limits. A whole launcher run takes well under a second under Wine; the run limit is
+// only reached when something hangs, and bounds every wait for something that must happen.
+// The quick limit bounds the clean-up of what a test leaves.
 constexpr DWORD kRunLimitMs = 20000;
 constexpr DWORD kQuickLimitMs = 5000;
+// Under Wine every look at the processes is a call to the wineserver, which the processes
+// under test need too: poll them at a modest rate.
 constexpr DWORD kPollMs = 50;
 
 // ---------------------------------------------------------------------------------------
@@ -77,16 +82,8 @@ UniqueHandle openProcess(DWORD pid);
 
 // Polls `probe` until it gives a value or the limit has passed.
 template <typename Probe> auto pollFor(DWORD limitMs, Probe probe) -> decltype(probe()) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    for (;;) {
-        if (auto value = probe()) {
-            return value;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return {};
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
-    }
+    return testing_support::pollFor(testing_support::Millis(limitMs),
+                                    testing_support::Millis(kPollMs), probe);
 }
 
 // The id of a running process with the given executable name and parent, if there is one.
@@ -111,6 +108,13 @@ struct UnixProcess {
 std::vector<UnixProcess> unixProcessesNaming(const std::string& text);
 // Ends a Unix process with SIGKILL through /bin/sh, which Wine starts as a Unix program.
 void killUnixProcess(unsigned long pid);
+// Under Wine: the Unix path of a Windows path (its last part need not exist yet).
+std::string unixPathOf(const std::string& path);
+// Under Wine: runs a command with /bin/sh and waits until `done` holds.
+void runUnixShell(const std::string& command, const std::function<bool()>& done);
+// Under Wine: a Unix symbolic link `link` to `target` (both Windows paths), made by ln -s
+// through /bin/sh, as a package manager or the user makes one; Wine shows it as a plain file.
+void makeUnixSymlink(const std::string& target, const std::string& link);
 
 // ---------------------------------------------------------------------------------------
 // Environment of the processes the tests start
@@ -156,6 +160,7 @@ struct Installation {
     std::string recordPath() const { return dir + "vm-record.txt"; }
     std::string environmentPath() const { return dir + "vm-environment.txt"; }
     std::string pidPath() const { return dir + "vm-pid.txt"; }
+    std::string releasePath() const { return dir + "vm-release.txt"; }
 };
 
 // Installs the launcher of the tool identity in a new temporary directory, or in `subdir`
@@ -171,8 +176,7 @@ struct VmRecord {
     std::vector<std::string> argv;
 };
 
-// The entries "<byte count> <bytes>\n" of a file the stand-in VM writes; nothing when there
-// is no such file.
+// The entries of a file the stand-in VM writes; nothing when there is no such file.
 std::optional<std::vector<std::string>> readEntries(const std::string& path);
 
 // Reads the stand-in VM's record: the raw command line, then its argv.
@@ -182,14 +186,13 @@ std::optional<VmRecord> readVmRecord(const std::string& path);
 // name starts with '=' (the per-drive current directories).
 std::vector<std::string> sortedEnvironment(const char* block);
 
-// The argv a VM started by an installation with only JDK_HOME set receives for the tool
-// arguments `arguments` (the installation's tool identity after the entry class).
-std::vector<std::string> plainVmArgv(const Installation& installation,
-                                     const std::vector<std::string>& arguments);
-// The same with VM options before the entry class.
-std::vector<std::string> plainVmArgv(const Installation& installation,
-                                     const std::vector<std::string>& vmOptions,
-                                     const std::vector<std::string>& arguments);
+// The argv the VM gets from the installation's launcher configured with JDK_HOME only.
+inline std::vector<std::string> expectedVmArgv(const Installation& installation,
+                                               const std::vector<std::string>& vmOptions,
+                                               const std::vector<std::string>& toolArgs) {
+    return testing_support::expectedVmArgv(installation.jdk, installation.identity, vmOptions,
+                                           toolArgs);
+}
 
 // ---------------------------------------------------------------------------------------
 // A started launcher
@@ -243,7 +246,15 @@ struct VmBehaviour {
     int sleepMs = 0;
     std::string output;
     std::string errors;
+    // The VM exits only once the test calls LauncherTest::releaseVm(), or when it is ended:
+    // it runs for as long as the test needs to look at it.
+    bool held = false;
 };
+
+// A VM that runs until the test releases it or it is ended, then exits with `exitCode`.
+inline VmBehaviour heldVm(int exitCode = 0) {
+    return VmBehaviour{exitCode, 0, "", "", true};
+}
 
 void PrintTo(const VmBehaviour& behaviour, std::ostream* out);
 
@@ -259,6 +270,9 @@ class LauncherTest : public ::testing::Test {
     // Makes the VMs started from now on record themselves into the installation's files
     // and behave as asked.
     void steerVm(const Installation& installation, const VmBehaviour& behaviour);
+
+    // Lets a VM steered with `held` exit.
+    static void releaseVm(const Installation& installation);
 
     // The id of the VM once it has written it.
     static DWORD waitForVmPid(const Installation& installation);

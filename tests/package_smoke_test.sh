@@ -8,6 +8,10 @@
 #   with a line saying so, where this machine cannot run 32-bit Windows programs.
 # - linux: the archive is unpacked, configured for this machine's JDK from the example, and
 #   Hello is compiled with its se_javac and run with its se_java, by bare name through PATH.
+# - deb: lintian finds no errors; the package is installed with apt-get (as root, on a
+#   machine that is there for tests), Hello is compiled and run through se_javac and se_java
+#   from /usr/bin in another folder, then the package is purged and nothing of it may be
+#   left: no file, link or conffile, no entry in dpkg's status.
 # Needs the win32 and win64 build trees (for the stand-in VMs), Wine and a JDK.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
@@ -79,7 +83,7 @@ smoke_windows() {
 
     local example="$install/morle_tool.cfg.example"
     grep -q $'\r$' "$example" || fail "$example does not end its lines with CR LF"
-    grep -q $'\r$' "$install/README.txt" || fail "README.txt of $name does not use CR LF"
+    ! grep -qv $'\r$' "$install/README.txt" || fail "README.txt of $name has lines without CR LF"
     local install_win jdk_win
     install_win=$(windows_path "$install")
     jdk_win=$(windows_path "$base/jdk")
@@ -145,6 +149,53 @@ smoke_linux() {
     say "linux: compiled Hello with the package's se_javac and ran it with its se_java ($jdk): $greeting"
 }
 
+# --- Debian package ------------------------------------------------------------------------
+
+apt_get() {
+    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 -y -qq "$@"
+}
+
+purge_deb() {
+    if dpkg-query -W -f='${Status}' se-javac 2>/dev/null | grep -qv "not-installed"; then
+        apt_get purge se-javac >/dev/null
+    fi
+}
+
+smoke_deb() {
+    local deb="dist/se-javac_${version}_amd64.deb"
+    [[ -f $deb ]] || fail "no $deb"
+    lintian --fail-on error "$deb" || fail "lintian reports errors in $deb"
+    say "deb: lintian reports no errors"
+
+    trap purge_deb EXIT
+    apt_get install "./$deb" >/dev/null || fail "apt-get install ./$deb failed"
+    local files conffiles work greeting
+    files=$(dpkg-query -L se-javac)
+    conffiles=$(dpkg-query -W -f='${Conffiles}' se-javac)
+    [[ $conffiles == *"/etc/se-javac/morle_tool.cfg "* ]] ||
+        fail "deb: the configuration is no conffile: $conffiles"
+    work=$(mktemp -d)
+    cp examples/hello/Hello.java "$work/"
+    greeting=$(cd "$work" && export PATH=/usr/bin:/bin &&
+        se_javac -d out Hello.java && se_java -cp out Hello) ||
+        fail "deb: compiling and running Hello through /usr/bin failed"
+    rm -rf "$work"
+    [[ $greeting == "Hello from a class compiled by se_javac!" ]] || fail "deb: Hello printed: $greeting"
+    say "deb: installed, compiled Hello with se_javac and ran it with se_java from PATH: $greeting"
+
+    apt_get purge se-javac >/dev/null || fail "apt-get purge se-javac failed"
+    trap - EXIT
+    local status path
+    status=$(dpkg-query -W -f='${Status}' se-javac 2>/dev/null || true)
+    [[ -z $status || $status == *not-installed ]] || fail "deb: dpkg still has se-javac: $status"
+    while IFS= read -r path; do
+        if [[ -L $path || (-e $path && ! -d $path) || ($path == *se-javac* && -e $path) ]]; then
+            fail "deb: $path is left after the purge"
+        fi
+    done <<<"$files"$'\n'/etc/se-javac
+    say "deb: purged, nothing of it left"
+}
+
 smoke_windows win64
 if runs_32_bit_programs; then
     smoke_windows win32
@@ -152,4 +203,5 @@ else
     say "win32: SKIPPED: this machine cannot run 32-bit Windows programs under Wine"
 fi
 smoke_linux
+smoke_deb
 say "passed"

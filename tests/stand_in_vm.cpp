@@ -11,6 +11,11 @@
 //                     number a line; the STAND_IN_SIGNALS_TO_EXIT-th (default 1) ends the
 //                     process with STAND_IN_EXIT after STAND_IN_CLEANUP_MS milliseconds
 //                     (default 0) and a line "cleaned up"
+//   STAND_IN_RELEASE  a file whose appearance lets the stand-in go on to exit (after the
+//                     rest is written): the test creates it once it has looked at the
+//                     running VM. After kReleaseBound without it, the stand-in goes on all
+//                     the same, so that a test that failed before releasing it leaves no
+//                     process for ever
 //   STAND_IN_SLEEP_MS milliseconds to sleep before exiting
 //   STAND_IN_EXIT     exit code (default 0)
 // Both files hold one entry per line, each "<byte count> <bytes>"; the record first the raw
@@ -25,8 +30,27 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+
+constexpr auto kReleaseBound = 60s;
+
 const char* setting(const char* name) {
     return std::getenv(name);
+}
+
+bool exists(const char* path) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file != nullptr) {
+        std::fclose(file);
+    }
+    return file != nullptr;
+}
+
+void waitForRelease(const char* path) {
+    const auto bound = std::chrono::steady_clock::now() + kReleaseBound;
+    while (!exists(path) && std::chrono::steady_clock::now() < bound) {
+        std::this_thread::sleep_for(5ms);
+    }
 }
 
 void writeEntry(std::FILE* file, const std::string& text) {
@@ -84,6 +108,9 @@ int main(int argc, char** argv) {
     if (const char* text = setting("STAND_IN_STDERR")) {
         std::fputs(text, stderr);
         std::fflush(stderr);
+    }
+    if (const char* path = setting("STAND_IN_RELEASE"); path != nullptr && *path != '\0') {
+        waitForRelease(path);
     }
     if (const char* sleep = setting("STAND_IN_SLEEP_MS")) {
         std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(sleep)));

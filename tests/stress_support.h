@@ -1,8 +1,9 @@
 #pragma once
 
 // What the stress tests share: many launcher runs in a row, each ended in one of several ways
-// at a random moment. The random choices come from a seed that is printed; SE_STRESS_SEED
-// repeats a sequence and SE_STRESS_RUNS changes the number of runs.
+// at a random moment. The random choices come from a fixed seed, so that every run of the
+// suite tries the same sequence; the seed is printed, SE_STRESS_SEED chooses another and
+// SE_STRESS_RUNS changes the number of runs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -51,11 +52,22 @@ struct Plan {
     int exitCode = 0;
 };
 
+constexpr std::uint64_t kDefaultSeed = 20260101;
+
 inline std::uint64_t seed() {
     if (const char* text = std::getenv("SE_STRESS_SEED")) {
         return std::strtoull(text, nullptr, 10);
     }
-    return std::random_device{}();
+    return kDefaultSeed;
+}
+
+// "<what> seed N", where it came from and how to choose another, on standard output and as
+// a property of the test.
+inline void printSeed(const char* what, std::uint64_t value) {
+    std::cout << what << " seed " << value
+              << (value == kDefaultSeed ? " (the default" : " (from SE_STRESS_SEED")
+              << "; SE_STRESS_SEED=<number> chooses another)" << std::endl;
+    ::testing::Test::RecordProperty("seed", std::to_string(value));
 }
 
 inline int runCount(int defaultRuns) {
@@ -98,9 +110,7 @@ inline std::string outputBlock(int run, const std::string& stream) {
 template <std::size_t N, typename RunOnce>
 void runAll(const Ending (&endings)[N], const Settings& settings, RunOnce runOnce) {
     const std::uint64_t seedValue = seed();
-    std::cout << "stress seed " << seedValue << " (SE_STRESS_SEED=" << seedValue
-              << " repeats this sequence)" << std::endl;
-    ::testing::Test::RecordProperty("seed", std::to_string(seedValue));
+    printSeed("stress", seedValue);
     std::mt19937_64 random(seedValue);
     const std::vector<Plan> runs = plans(random, runCount(settings.defaultRuns), endings, settings);
 
@@ -148,27 +158,27 @@ struct Leftovers {
 // Calls killOnce(moment in microseconds, run number) for the planned runs, each under a
 // trace that names the seed and the run, and adds up what each left running (killOnce ends
 // its leftovers itself). Prints and records the seed and the totals; stops at a run with a
-// failure.
+// failure or one that left a VM or a monitor running, which later runs would only repeat.
 template <typename KillOnce>
 Leftovers earlyKills(const EarlyKillSettings& settings, KillOnce killOnce) {
     const std::uint64_t seedValue = seed();
-    std::cout << "early-kill seed " << seedValue << " (SE_STRESS_SEED=" << seedValue
-              << " repeats this sequence)" << std::endl;
-    ::testing::Test::RecordProperty("seed", std::to_string(seedValue));
+    printSeed("early-kill", seedValue);
     std::mt19937_64 random(seedValue);
     std::uniform_int_distribution<int> moment(0, settings.latestMomentUs);
     const int runs = runCount(settings.defaultRuns);
     Leftovers total;
+    int done = 0;
     for (int run = 0; run < runs; ++run) {
         const int momentUs = moment(random);
         SCOPED_TRACE("seed " + std::to_string(seedValue) + ", run " + std::to_string(run) +
                      ": launcher ended " + std::to_string(momentUs) + " us after its start");
         total += killOnce(momentUs, run);
-        if (::testing::Test::HasFailure()) {
+        done = run + 1;
+        if (::testing::Test::HasFailure() || total.vms > 0 || total.monitors > 0) {
             break;
         }
     }
-    std::cout << runs << " early kills at random 0-" << settings.latestMomentUs
+    std::cout << done << " early kills at random 0-" << settings.latestMomentUs
               << " us: " << total.vms << " VMs and " << total.monitors
               << " monitors left running; stuck in their start: " << total.stuckVms << " VMs and "
               << total.stuckMonitors << " monitors" << std::endl;

@@ -71,8 +71,42 @@ void writeFile(const std::string& path, const std::string& content) {
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream content;
-    content << in.rdbuf();
+    if (in) {
+        content << in.rdbuf();
+    }
     return content.str();
+}
+
+std::vector<std::string> parseRecord(const std::string& text) {
+    std::vector<std::string> entries;
+    std::size_t position = 0;
+    while (position < text.size()) {
+        const std::size_t space = text.find(' ', position);
+        if (space == std::string::npos || space == position ||
+            text.find_first_not_of("0123456789", position) != space) {
+            throw std::runtime_error("malformed record: " + text.substr(0, 200));
+        }
+        const std::size_t size = std::stoul(text.substr(position, space - position));
+        if (space + 1 + size >= text.size() || text[space + 1 + size] != '\n') {
+            throw std::runtime_error("malformed record: " + text.substr(0, 200));
+        }
+        entries.push_back(text.substr(space + 1, size));
+        position = space + 2 + size;
+    }
+    return entries;
+}
+
+std::vector<std::string> expectedVmArgv(const std::string& jdk, const std::string& identity,
+                                        const std::vector<std::string>& vmOptions,
+                                        const std::vector<std::string>& toolArgs) {
+    const char separator = kHostStyle.dirSeparator;
+    std::vector<std::string> argv{jdk + separator + "bin" + separator + "java", "-classpath",
+                                  jdk + separator + "lib" + separator + "tools.jar"};
+    argv.insert(argv.end(), vmOptions.begin(), vmOptions.end());
+    argv.emplace_back(kEntryClass);
+    argv.push_back(identity);
+    argv.insert(argv.end(), toolArgs.begin(), toolArgs.end());
+    return argv;
 }
 
 std::string testName(const std::string& title) {

@@ -1,11 +1,40 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "common/fatal_error.h"
 
 namespace testing_support {
+
+using Millis = std::chrono::milliseconds;
+
+// The entry class every VM command line runs, as the tests expect it.
+constexpr const char* kEntryClass = "fenmoor.zandrel.se.java.toJava.Main";
+
+// Sizes at the limits that the limit tests of both platforms use.
+constexpr std::size_t kMillion = 1000000;
+constexpr std::size_t kFiftyMegabytes = std::size_t{50} * 1024 * 1024;
+constexpr const char* kThirtyDigits = "123456789012345678901234567890";
+
+// Calls `probe` every `interval` until it gives a value (true, a filled optional) or `limit`
+// has passed, and returns what it gave last. It is called once more after the limit, so a
+// slow poll cannot miss what came just in time.
+template <typename Probe>
+auto pollFor(Millis limit, Millis interval, Probe probe) -> decltype(probe()) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const bool late = std::chrono::steady_clock::now() >= deadline;
+        auto value = probe();
+        if (value || late) {
+            return value;
+        }
+        std::this_thread::sleep_for(interval);
+    }
+}
 
 // What fatalError was called with, thrown instead of ending the test process.
 struct FatalErrorCalled {
@@ -29,7 +58,19 @@ class FatalErrorTrap {
 std::string makeTempDir(const std::string& label);
 
 void writeFile(const std::string& path, const std::string& content);
+// The whole file; empty when there is none.
 std::string readFile(const std::string& path);
+
+// The entries of a file the stand-in VM writes, "<byte count> <bytes>\n" each (see
+// stand_in_vm.cpp); throws std::runtime_error when the text is not made of such entries.
+std::vector<std::string> parseRecord(const std::string& text);
+
+// The argv a VM started by a launcher of tool identity `identity` receives when its
+// configuration sets only JDK_HOME=`jdk`: the VM options before the entry class, the tool
+// arguments after the identity.
+std::vector<std::string> expectedVmArgv(const std::string& jdk, const std::string& identity,
+                                        const std::vector<std::string>& vmOptions,
+                                        const std::vector<std::string>& toolArgs);
 
 // A test name made of the letters and digits of a case's title.
 std::string testName(const std::string& title);
