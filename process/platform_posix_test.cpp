@@ -105,8 +105,7 @@ TEST_P(DescriptorsClosed, AllButTheKeptOnesAndTheStandardStreams) {
 
 INSTANTIATE_TEST_SUITE_P(Kept, DescriptorsClosed,
                          ::testing::Values(ClosingCase{"none", {-1, -1}},
-                                           ClosingCase{"one", {5, -1}},
-                                           ClosingCase{"two", {7, 4}},
+                                           ClosingCase{"one", {5, -1}}, ClosingCase{"two", {7, 4}},
                                            ClosingCase{"neighbours", {3, 4}}),
                          [](const ::testing::TestParamInfo<ClosingCase>& info) {
                              return std::string(info.param.title);

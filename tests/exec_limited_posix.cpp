@@ -5,7 +5,7 @@
 //                   ENOSYS, waitid with the id type P_PIDFD with EINVAL. Children inherit it.
 // --by-descriptor   the program is executed through a descriptor (execveat), so that the
 //                   path it was started from is /dev/fd/<n>, which only /proc resolves.
-// Exits 125 when it cannot do what was asked.
+// A program without '/' is searched on PATH. Exits 125 when it cannot do what was asked.
 #include <fcntl.h>
 #include <linux/audit.h>
 #include <linux/filter.h>
@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
             syscall(SYS_execveat, fd, "", programArgv, environ, AT_EMPTY_PATH);
         }
     } else {
-        execv(program, programArgv);
+        execvp(program, programArgv);
     }
     std::fprintf(stderr, "exec_limited: cannot run %s: %s\n", program, std::strerror(errno));
     return kCannotRun;

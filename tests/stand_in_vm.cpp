@@ -9,8 +9,8 @@
 //   STAND_IN_SIGNAL_LOG  requests to stop (Linux: SIGINT, SIGQUIT, SIGTERM and SIGHUP;
 //                     Windows: console events) are caught and logged to this file, one
 //                     number a line; the STAND_IN_SIGNALS_TO_EXIT-th (default 1) ends the
-//                     process with STAND_IN_EXIT after STAND_IN_CLEANUP_MS milliseconds
-//                     (default 0) and a line "cleaned up"
+//                     process with STAND_IN_EXIT, after STAND_IN_CLEANUP_MS milliseconds
+//                     and a line "cleaned up" when that is set
 //   STAND_IN_RELEASE  a file whose appearance lets the stand-in go on to exit (after the
 //                     rest is written): the test creates it once it has looked at the
 //                     running VM. After kReleaseBound without it, the stand-in goes on all

@@ -12,5 +12,5 @@ std::vector<std::string> environmentEntries();
 // Requests to stop are caught (Linux: SIGINT, SIGQUIT, SIGTERM, SIGHUP; Windows: the console
 // events); each one's number (the signal's, or the event's) is appended to `logPath` as a
 // line, and the `signalsToExit`-th ends the process with `exitCode`, after a clean-up of
-// `cleanUpMs` milliseconds that ends with the line "cleaned up".
+// `cleanUpMs` milliseconds (if any) that ends with the line "cleaned up".
 void catchStopRequests(const char* logPath, int signalsToExit, int exitCode, long cleanUpMs);

@@ -52,14 +52,16 @@ void appendToLog(const char* text, std::size_t length) {
 }
 
 extern "C" void logStopSignal(int number) {
-    const char line[] = {static_cast<char>('0' + number / 10),
-                         static_cast<char>('0' + number % 10), '\n'};
+    const char line[] = {static_cast<char>('0' + number / 10), static_cast<char>('0' + number % 10),
+                         '\n'};
     const bool twoDigits = number >= 10;
     appendToLog(twoDigits ? line : line + 1, twoDigits ? 3 : 2);
     if (--signalsLeft <= 0) {
-        const timespec pause{cleanUpMs / 1000, (cleanUpMs % 1000) * 1000000};
-        nanosleep(&pause, nullptr);
-        appendToLog("cleaned up\n", 11);
+        if (cleanUpMs > 0) {
+            const timespec pause{cleanUpMs / 1000, (cleanUpMs % 1000) * 1000000};
+            nanosleep(&pause, nullptr);
+            appendToLog("cleaned up\n", 11);
+        }
         _exit(signalExitCode);
     }
 }

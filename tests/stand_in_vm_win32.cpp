@@ -46,8 +46,10 @@ void appendToLog(const std::string& text) {
 BOOL WINAPI logConsoleEvent(DWORD event) {
     appendToLog(std::to_string(event) + "\n");
     if (--eventsLeft <= 0) {
-        Sleep(static_cast<DWORD>(cleanUpMs));
-        appendToLog("cleaned up\n");
+        if (cleanUpMs > 0) {
+            Sleep(static_cast<DWORD>(cleanUpMs));
+            appendToLog("cleaned up\n");
+        }
         ExitProcess(static_cast<UINT>(eventExitCode));
     }
     return TRUE;
