@@ -32,6 +32,14 @@ ProcessHandle fromHandle(HANDLE handle) {
     return ProcessHandle(reinterpret_cast<std::intptr_t>(handle));
 }
 
+// Whether a handle names a process other than this one. -1 is the pseudo handle that names
+// this process itself (a monitor waiting for it would wait for ever), and a handle of
+// another kind names no process at all.
+bool namesAnotherProcess(ProcessHandle process) {
+    const DWORD pid = GetProcessId(toHandle(process));
+    return pid != 0 && pid != GetCurrentProcessId();
+}
+
 ProcessResult failedWith(DWORD error) {
     ProcessResult result;
     result.error = error;
@@ -423,11 +431,14 @@ ProcessResult openOwnProcess() {
 }
 
 void waitForExit(ProcessHandle process) {
-    WaitForSingleObject(toHandle(process), INFINITE);
+    if (namesAnotherProcess(process)) {
+        WaitForSingleObject(toHandle(process), INFINITE);
+    }
 }
 
 bool hasEnded(ProcessHandle process) {
-    return WaitForSingleObject(toHandle(process), 0) != WAIT_TIMEOUT;
+    return !namesAnotherProcess(process) ||
+           WaitForSingleObject(toHandle(process), 0) != WAIT_TIMEOUT;
 }
 
 int exitCodeOf(ProcessHandle process) {
@@ -437,7 +448,9 @@ int exitCodeOf(ProcessHandle process) {
 }
 
 void terminate(ProcessHandle process) {
-    TerminateProcess(toHandle(process), 1);
+    if (namesAnotherProcess(process)) {
+        TerminateProcess(toHandle(process), 1);
+    }
 }
 
 bool mustAwaitMonitorStart() {
