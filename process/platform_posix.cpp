@@ -226,6 +226,8 @@ const std::string& monitorProgram() {
         if (access("/proc/self/exe", X_OK) == 0) {
             return std::string("/proc/self/exe");
         }
+        // getauxval gives the path's address as a number.
+        // NOLINTNEXTLINE(performance-no-int-to-ptr)
         const auto* startedFrom = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
         struct stat info {};
         if (startedFrom != nullptr && stat(startedFrom, &info) == 0 && S_ISREG(info.st_mode) &&
