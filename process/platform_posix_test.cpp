@@ -41,7 +41,9 @@ TEST(ProcessNamedById, IsWaitedForEndedAndReapedAsAChild) {
 }
 
 // A process that is not a child of this one may have been reaped by someone else, and its
-// id may name another process by now: it is neither signalled nor waited for.
+// id may name another process by now: it is neither signalled nor waited for. Here it is a
+// grandchild, whose parent reports the signal that ended it: the test's SIGTERM, sent after
+// terminate, unless terminate sent SIGKILL before.
 TEST(ProcessNamedById, ThatIsNoChildIsNeitherEndedNorWaitedFor) {
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
@@ -49,7 +51,11 @@ TEST(ProcessNamedById, ThatIsNoChildIsNeitherEndedNorWaitedFor) {
     if (parent == 0) {
         const pid_t grandchild = sleepingChild();
         (void)!write(ends[1], &grandchild, sizeof(grandchild));
-        pause();
+        int status = 0;
+        waitpid(grandchild, &status, 0);
+        const int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        (void)!write(ends[1], &signal, sizeof(signal));
+        _exit(0);
     }
     pid_t grandchild = 0;
     ASSERT_EQ(read(ends[0], &grandchild, sizeof(grandchild)),
@@ -58,10 +64,11 @@ TEST(ProcessNamedById, ThatIsNoChildIsNeitherEndedNorWaitedFor) {
 
     platform::terminate(other);
     platform::waitForExit(other); // returns at once
-    EXPECT_EQ(kill(grandchild, 0), 0) << "a process that is no child was ended";
+    kill(grandchild, SIGTERM);
+    int signal = 0;
+    ASSERT_EQ(read(ends[0], &signal, sizeof(signal)), static_cast<ssize_t>(sizeof(signal)));
+    EXPECT_EQ(signal, SIGTERM) << "a process that is no child was ended";
 
-    kill(grandchild, SIGKILL);
-    kill(parent, SIGKILL);
     waitpid(parent, nullptr, 0);
     close(ends[0]);
     close(ends[1]);

@@ -100,6 +100,9 @@ void StopSignals::restore() const {
 }
 
 void stopPassingSignalsOn() {
+    if (vmHandle.load() == 0) {
+        return;
+    }
     const sigset_t blocked = stopSignalSet();
     pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
     vmHandle.store(0);

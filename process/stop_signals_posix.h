@@ -39,7 +39,8 @@ class StopSignals {
     std::array<bool, 4> installed_{};
 };
 
-// From now on no signal reaches the VM from the launcher: called on the main thread before
+// From now on no signal reaches the VM from the launcher (nothing to do where none did):
+// called on the main thread before
 // the VM is reaped, after which its process id may name another process. Signals are only
 // handled on the main thread (startThread blocks them in every other thread), so no handler
 // can be sending anything while this returns.

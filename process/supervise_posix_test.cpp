@@ -405,7 +405,9 @@ TEST(SupervisePosix, KeysOnTheTerminalAreTheVmsToDecide) {
 // and through the launcher, shuts down, and the run ends with the VM's own status.
 TEST(SupervisePosix, TermToEveryProcessEndsTheRunWithTheVmsStatus) {
     Installation installation;
-    LauncherRun run(installation, signalCatchingVm(installation, 1));
+    Launch launch = signalCatchingVm(installation, 1);
+    launch.env.push_back({"STAND_IN_CLEANUP_MS", "500"}); // as a JVM's shutdown hooks take
+    LauncherRun run(installation, launch);
     const std::optional<ProcessRef> vm = run.waitForVm();
     const std::optional<ProcessRef> monitor = waitForMonitor(run.pid());
     ASSERT_TRUE(vm && monitor);
@@ -414,7 +416,7 @@ TEST(SupervisePosix, TermToEveryProcessEndsTheRunWithTheVmsStatus) {
         kill(pid, SIGTERM);
     }
     EXPECT_EQ(run.finish(), Outcome::exitCode(3));
-    EXPECT_EQ(readFile(installation.path("signals.txt")), "15\n");
+    EXPECT_EQ(readFile(installation.path("signals.txt")), "15\ncleaned up\n");
     EXPECT_TRUE(endsWithin(*monitor, kRunLimit)) << "the monitor outlived the launcher";
 }
 

@@ -79,8 +79,8 @@ int main(int argc, char** argv) {
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION launcher{};
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &launcher)) {
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &launcher)) {
         return finish(resultPath, "cannot start " + commandLine, 1);
     }
     if (!within([&] { return !contentOf(pidFile).empty(); })) {
@@ -98,8 +98,8 @@ int main(int argc, char** argv) {
                           "GenerateConsoleCtrlEvent failed: " + std::to_string(GetLastError()), 1);
         }
     }
-    const DWORD limitMs = static_cast<DWORD>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(kLimit).count());
+    const DWORD limitMs =
+        static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(kLimit).count());
     if (WaitForSingleObject(launcher.hProcess, limitMs) != WAIT_OBJECT_0) {
         TerminateProcess(launcher.hProcess, 1);
         return finish(resultPath, "the launcher did not end", 1);
