@@ -4,12 +4,15 @@
 #include <string>
 
 // The thin layer over the platform's process operations. Windows implements it with
-// CreateProcessA and process handles (platform_win32.cpp), Linux with posix_spawn and pidfds
-// (platform_posix.cpp); everything above it is shared.
+// CreateProcessA and process handles (platform_win32.cpp), Linux with posix_spawn and pidfds,
+// or process ids where the kernel has no pidfds (platform_posix.cpp); everything above it is
+// shared.
 namespace platform {
 
-// A process as the platform names it: a HANDLE on Windows, a pidfd on Linux. The value is
-// what travels to the monitor as a decimal number; 0 is "no process".
+// A process as the platform names it: a HANDLE on Windows; on Linux a pidfd, or where the
+// system has none a process id written as its negative, and for the launcher itself the
+// read end of a pipe that only the launcher holds open. The value is what travels to the
+// monitor as a decimal number; 0 is "no process".
 class ProcessHandle {
   public:
     ProcessHandle() = default;
@@ -20,42 +23,61 @@ class ProcessHandle {
     std::intptr_t value_ = 0;
 };
 
-struct StartResult {
-    bool started = false;
-    ProcessHandle process;   // valid when started
-    unsigned long error = 0; // the platform's error code when not started
+// A process started or opened, or the platform's error code when that failed.
+struct ProcessResult {
+    bool ok = false;
+    ProcessHandle process;   // valid when ok
+    unsigned long error = 0; // the platform's error code when not ok
 };
 
+// What the monitor needs of this process, had before the VM starts, so that a launcher that
+// could not be watched starts nothing: an inheritable handle to this process, and this
+// executable's own file to start the monitor from. The error when either cannot be had.
+// On Linux this also settles, once per run, whether processes are named by pidfds or by
+// process ids.
+ProcessResult openOwnProcess();
+
 // Starts the Java VM from a command line (split into program and arguments by the Windows
-// rules): on the caller's console, inheriting no handles; the returned handle is
-// inheritable, so that a process started later with inheritance gets it too. The VM ends
-// with the launcher however the launcher ends: on Windows it runs in a job that the
+// rules): on the caller's console, inheriting none of the launcher's own handles. The VM
+// ends with the launcher however the launcher ends: on Windows it runs in a job that the
 // launcher alone holds open, on Linux it has SIGKILL as its parent-death signal. Where to
 // find the program: Windows searches for a bare name where CreateProcessA would, but never
-// in the current directory; Linux searches PATH as exec does. From the VM's start on, a
-// SIGTERM or SIGHUP that reaches the launcher on Linux is passed on to the VM (unless the
-// launcher was started with it ignored).
-StartResult startVm(const std::string& commandLine);
+// in the current directory; Linux searches PATH as exec does. From the VM's start on, the
+// requests to stop that reach the launcher are handled as stopActionFor decides: passed on
+// to the VM, left to the VM (which shares the console and got its own), or a second
+// interrupt ends the VM at once.
+ProcessResult startVm(const std::string& commandLine);
 
-// Starts the monitor from its command line: this executable's own file, whatever the
-// command line's first word names, detached from the console, inheriting the inheritable
-// handles under the same values. On Windows it joins the job the VM is in, so that a
-// launcher ended during the monitor's start takes the half-started monitor with it.
-StartResult startMonitor(const std::string& commandLine);
+// Starts the monitor from its command line: this executable's own file, whatever the command
+// line's first word names, detached from the console, with the two handles `launcher` and
+// `vm` under the same values and nothing else of the launcher's. On Windows it joins the job
+// the VM is in, so that a launcher ended during the monitor's start takes the half-started
+// monitor with it.
+ProcessResult startMonitor(const std::string& commandLine, ProcessHandle launcher,
+                           ProcessHandle vm);
 
-// An inheritable handle to this process; ProcessHandle() when it cannot be had.
-ProcessHandle openOwnProcess();
+// Monitor mode, at its start: requests to stop that are meant for the whole tool (Linux:
+// SIGTERM, SIGHUP, SIGINT, SIGQUIT sent to every process of a run) do not end the monitor,
+// which ends when the launcher does; and it keeps nothing of the launcher's but the two
+// handles (Linux: every other descriptor above the standard streams is closed; Windows: it
+// inherited nothing else).
+void enterMonitorMode(ProcessHandle launcher, ProcessHandle vm);
 
 // Waits without time limit until the process has ended; returns at once for a handle that
 // does not name a process.
 void waitForExit(ProcessHandle process);
 
+// Whether the process has ended, without waiting; true for a handle that names no process.
+bool hasEnded(ProcessHandle process);
+
 // The exit code of an ended child process as a shell reports it (on Linux 128 plus the
-// signal number for a process ended by a signal).
+// signal number for a process ended by a signal). For the VM, requests to stop are no
+// longer passed on to it from here on.
 int exitCodeOf(ProcessHandle process);
 
 // Ends the process at once (exit code 1 on Windows, SIGKILL on Linux). Does nothing to a
-// process that has already ended.
+// process that has already ended, nor to a process id that is not an unreaped child of this
+// process.
 void terminate(ProcessHandle process);
 
 // Whether the launcher must not end while the monitor is still being started: on Windows
@@ -63,8 +85,8 @@ void terminate(ProcessHandle process);
 // on to exec on its own.
 bool mustAwaitMonitorStart();
 
-// Runs function(argument) on a new thread that is never joined; false when no thread could
-// be started.
+// Runs function(argument) on a new thread that is never joined and takes no signals; false
+// when no thread could be started.
 bool startThread(void (*function)(void*), void* argument);
 
 // The system's message for an error code, without a line end, with `insert` for each

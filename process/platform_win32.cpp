@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "process/console_events_win32.h"
 #include "process/platform.h"
 #include "process/search_path.h"
 #include "process/split_command_line.h"
@@ -23,10 +24,6 @@ static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68, "STARTUPINFOA mu
 static_assert(sizeof(void*) != 4 || sizeof(SECURITY_ATTRIBUTES) == 12,
               "SECURITY_ATTRIBUTES must be 12 bytes");
 
-// The rights the launcher has always asked for on its own process (PROCESS_ALL_ACCESS of
-// the systems it was first built for).
-constexpr DWORD kAllAccess = 0x1F0FFF;
-
 HANDLE toHandle(ProcessHandle process) {
     return reinterpret_cast<HANDLE>(process.value()); // NOLINT(performance-no-int-to-ptr)
 }
@@ -35,8 +32,16 @@ ProcessHandle fromHandle(HANDLE handle) {
     return ProcessHandle(reinterpret_cast<std::intptr_t>(handle));
 }
 
-StartResult failedWith(DWORD error) {
-    StartResult result;
+// Whether a handle names a process other than this one. -1 is the pseudo handle that names
+// this process itself (a monitor waiting for it would wait for ever), and a handle of
+// another kind names no process at all.
+bool namesAnotherProcess(ProcessHandle process) {
+    const DWORD pid = GetProcessId(toHandle(process));
+    return pid != 0 && pid != GetCurrentProcessId();
+}
+
+ProcessResult failedWith(DWORD error) {
+    ProcessResult result;
     result.error = error;
     return result;
 }
@@ -62,8 +67,8 @@ struct StartOptions {
 
 // Starts the process; its main thread's handle goes to `thread` when asked for, else it is
 // closed.
-StartResult startProcess(const std::string& commandLine, const StartOptions& options,
-                         HANDLE* thread = nullptr) {
+ProcessResult startProcess(const std::string& commandLine, const StartOptions& options,
+                           HANDLE* thread = nullptr) {
     std::vector<char> line = mutableCommandLine(commandLine);
     STARTUPINFOEXA startupEx{};
     STARTUPINFOA plainStartup{};
@@ -85,8 +90,8 @@ StartResult startProcess(const std::string& commandLine, const StartOptions& opt
     } else {
         CloseHandle(info.hThread);
     }
-    StartResult result;
-    result.started = true;
+    ProcessResult result;
+    result.ok = true;
     result.process = fromHandle(info.hProcess);
     return result;
 }
@@ -195,49 +200,55 @@ template <typename Function> Function kernelFunction(const char* name) {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
 }
 
-// A process attribute list that puts a new process into a job from its first instruction
-// on (Windows 10 and later). The functions are looked up at run time, so that the
-// executable still starts on systems without them; where they or the attribute are
-// missing, list() is nullptr.
-class JobAttribute {
+// A process attribute list: a job for the new process to be in from its first instruction
+// on (Windows 10 and later), and the handles it inherits, which must be inheritable (Vista
+// and later). The functions are looked up at run time, so that the executable still starts
+// on systems without them; where they or an attribute are missing, list() is nullptr.
+class ProcessAttributes {
   public:
-    explicit JobAttribute(HANDLE job) : job_(job) {
+    ProcessAttributes(HANDLE job, std::vector<HANDLE> inherited)
+        : job_(job), inherited_(std::move(inherited)) {
         const auto initialize = kernelFunction<decltype(&InitializeProcThreadAttributeList)>(
             "InitializeProcThreadAttributeList");
         const auto update =
             kernelFunction<decltype(&UpdateProcThreadAttribute)>("UpdateProcThreadAttribute");
         delete_ = kernelFunction<decltype(&DeleteProcThreadAttributeList)>(
             "DeleteProcThreadAttributeList");
-        if (job == nullptr || initialize == nullptr || update == nullptr || delete_ == nullptr) {
+        const DWORD count = (job_ != nullptr ? 1 : 0) + (inherited_.empty() ? 0 : 1);
+        if (count == 0 || initialize == nullptr || update == nullptr || delete_ == nullptr) {
             return;
         }
         SIZE_T size = 0;
-        initialize(nullptr, 1, 0, &size);
+        initialize(nullptr, count, 0, &size);
         storage_.resize(size / sizeof(storage_[0]) + 1);
         auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
-        if (size == 0 || initialize(list, 1, 0, &size) == FALSE) {
+        if (size == 0 || initialize(list, count, 0, &size) == FALSE) {
             return;
         }
-        // The list refers to job_, which therefore lives as long as the list.
-        if (update(list, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, &job_, sizeof(job_), nullptr,
-                   nullptr) == FALSE) {
+        // The list refers to job_ and inherited_, which therefore live as long as the list.
+        if ((job_ != nullptr && update(list, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, &job_, sizeof(job_),
+                                       nullptr, nullptr) == FALSE) ||
+            (!inherited_.empty() &&
+             update(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited_.data(),
+                    inherited_.size() * sizeof(HANDLE), nullptr, nullptr) == FALSE)) {
             delete_(list);
             return;
         }
         list_ = list;
     }
-    ~JobAttribute() {
+    ~ProcessAttributes() {
         if (list_ != nullptr) {
             delete_(list_);
         }
     }
-    JobAttribute(const JobAttribute&) = delete;
-    JobAttribute& operator=(const JobAttribute&) = delete;
+    ProcessAttributes(const ProcessAttributes&) = delete;
+    ProcessAttributes& operator=(const ProcessAttributes&) = delete;
 
     LPPROC_THREAD_ATTRIBUTE_LIST list() const { return list_; }
 
   private:
     HANDLE job_;
+    std::vector<HANDLE> inherited_;
     decltype(&DeleteProcThreadAttributeList) delete_ = nullptr;
     std::vector<std::max_align_t> storage_;
     LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
@@ -252,28 +263,30 @@ struct LauncherJob {
 };
 LauncherJob launcherJob;
 
-// Starts a process with the attribute that puts it into the launcher's job; started is
-// false, with no error, where the attribute cannot be had.
-StartResult startInJobByAttribute(const std::string& commandLine, StartOptions options) {
-    const JobAttribute attribute(launcherJob.handle);
-    if (attribute.list() == nullptr) {
-        return StartResult{};
+// Starts a process with the attributes for a job (nullptr: none) and the handles it
+// inherits (none: no such attribute); ok is false, with no error, where the attributes
+// cannot be had.
+ProcessResult startWithAttributes(const std::string& commandLine, StartOptions options, HANDLE job,
+                                  std::vector<HANDLE> inherited = {}) {
+    const ProcessAttributes attributes(job, std::move(inherited));
+    if (attributes.list() == nullptr) {
+        return ProcessResult{};
     }
     options.creationFlags |= EXTENDED_STARTUPINFO_PRESENT;
-    options.attributes = attribute.list();
+    options.attributes = attributes.list();
     return startProcess(commandLine, options);
 }
 
 // Starts the VM in a new launcher job. Where the system makes no job or puts nothing into it
 // (a launcher inside a job that takes no nested one, on an older system), the VM starts as
 // it would without.
-StartResult startVmInJob(const std::string& commandLine, const StartOptions& options) {
+ProcessResult startVmInJob(const std::string& commandLine, const StartOptions& options) {
     launcherJob.handle = createKillOnCloseJob();
     if (launcherJob.handle == nullptr) {
         return startProcess(commandLine, options);
     }
-    StartResult result = startInJobByAttribute(commandLine, options);
-    if (result.started) {
+    ProcessResult result = startWithAttributes(commandLine, options, launcherJob.handle);
+    if (result.ok) {
         launcherJob.joinedAtStart = true;
         return result;
     }
@@ -284,7 +297,7 @@ StartResult startVmInJob(const std::string& commandLine, const StartOptions& opt
         suspended.creationFlags |= CREATE_SUSPENDED;
         HANDLE thread = nullptr;
         result = startProcess(commandLine, suspended, &thread);
-        if (result.started) {
+        if (result.ok) {
             const bool joined =
                 AssignProcessToJobObject(launcherJob.handle, toHandle(result.process)) != FALSE;
             ResumeThread(thread);
@@ -332,7 +345,7 @@ std::string withoutLineEnd(std::string text) {
 
 } // namespace
 
-StartResult startVm(const std::string& commandLine) {
+ProcessResult startVm(const std::string& commandLine) {
     if (!fitsCommandLineLimit(commandLine)) {
         return failedWith(ERROR_FILENAME_EXCED_RANGE);
     }
@@ -347,8 +360,10 @@ StartResult startVm(const std::string& commandLine) {
     StartOptions options;
     options.application = application.path.empty() ? nullptr : application.path.c_str();
     options.processAttributes = &attributes;
-    StartResult result = startVmInJob(commandLine, options);
-    if (result.started) {
+    win32::handleConsoleEvents();
+    ProcessResult result = startVmInJob(commandLine, options);
+    if (result.ok) {
+        win32::passConsoleEventsTo(toHandle(result.process));
         // Wine ignores bInheritHandle above and returns a handle the monitor could not
         // inherit; on Windows the handle is inheritable already and this changes nothing.
         SetHandleInformation(toHandle(result.process), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
@@ -356,7 +371,8 @@ StartResult startVm(const std::string& commandLine) {
     return result;
 }
 
-StartResult startMonitor(const std::string& commandLine) {
+ProcessResult startMonitor(const std::string& commandLine, ProcessHandle launcher,
+                           ProcessHandle vm) {
     if (!fitsCommandLineLimit(commandLine)) {
         return failedWith(ERROR_FILENAME_EXCED_RANGE);
     }
@@ -370,25 +386,59 @@ StartResult startMonitor(const std::string& commandLine) {
     options.application = self.c_str();
     options.inheritHandles = TRUE;
     options.creationFlags = DETACHED_PROCESS;
+    // Only the two handles are inherited: any other inheritable handle of the launcher's
+    // (a caller's redirected output, say) would be held open by the monitor until it ends.
+    const std::vector<HANDLE> inherited = {toHandle(launcher), toHandle(vm)};
     if (launcherJob.joinedAtStart) {
         // In the launcher's job too: a launcher ended while the monitor is still starting
         // takes the half-started monitor with it (under Wine it would hang for ever).
         // Otherwise the job only ends the monitor once the launcher has ended anyway.
-        const StartResult result = startInJobByAttribute(commandLine, options);
-        if (result.started) {
+        const ProcessResult result =
+            startWithAttributes(commandLine, options, launcherJob.handle, inherited);
+        if (result.ok) {
             return result;
         }
     }
+    const ProcessResult result = startWithAttributes(commandLine, options, nullptr, inherited);
+    if (result.ok || result.error != 0) {
+        return result;
+    }
+    // Before Vista no list can name the handles: the monitor inherits every inheritable one.
     return startProcess(commandLine, options);
 }
 
-ProcessHandle openOwnProcess() {
-    HANDLE own = OpenProcess(kAllAccess, TRUE, GetCurrentProcessId());
-    return own != nullptr ? fromHandle(own) : ProcessHandle();
+void enterMonitorMode(ProcessHandle /*launcher*/, ProcessHandle /*vm*/) {
+    // Detached, the monitor has no console whose events could reach it, and it inherited
+    // nothing but the two handles.
+}
+
+ProcessResult openOwnProcess() {
+    // The monitor is started from this file; without it there could be no monitor.
+    if (ownExecutable().empty()) {
+        return failedWith(GetLastError());
+    }
+    // A duplicate of the pseudo handle has every right on the process and cannot be refused
+    // for lack of rights, as opening the process by its id can be under a restricted token.
+    HANDLE own = nullptr;
+    if (DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &own, 0,
+                        TRUE, DUPLICATE_SAME_ACCESS) == FALSE) {
+        return failedWith(GetLastError());
+    }
+    ProcessResult result;
+    result.ok = true;
+    result.process = fromHandle(own);
+    return result;
 }
 
 void waitForExit(ProcessHandle process) {
-    WaitForSingleObject(toHandle(process), INFINITE);
+    if (namesAnotherProcess(process)) {
+        WaitForSingleObject(toHandle(process), INFINITE);
+    }
+}
+
+bool hasEnded(ProcessHandle process) {
+    return !namesAnotherProcess(process) ||
+           WaitForSingleObject(toHandle(process), 0) != WAIT_TIMEOUT;
 }
 
 int exitCodeOf(ProcessHandle process) {
@@ -398,7 +448,9 @@ int exitCodeOf(ProcessHandle process) {
 }
 
 void terminate(ProcessHandle process) {
-    TerminateProcess(toHandle(process), 1);
+    if (namesAnotherProcess(process)) {
+        TerminateProcess(toHandle(process), 1);
+    }
 }
 
 bool mustAwaitMonitorStart() {

@@ -27,19 +27,22 @@ namespace {
 // the monitor cannot be started.
 class Supervision {
   public:
-    Supervision(std::string monitorCommandLine, std::string launcherName,
+    Supervision(std::string launcherName, platform::ProcessHandle launcher,
                 platform::ProcessHandle vm)
-        : monitorCommandLine_(std::move(monitorCommandLine)),
-          launcherName_(std::move(launcherName)), vm_(vm) {}
+        : monitorCommandLine_(monitorCommandLine(launcherName, launcher, vm)),
+          launcherName_(std::move(launcherName)), launcher_(launcher), vm_(vm) {}
 
-    const std::string& monitorCommandLine() const { return monitorCommandLine_; }
+    platform::ProcessResult startMonitor() const {
+        return platform::startMonitor(monitorCommandLine_, launcher_, vm_);
+    }
     platform::ProcessHandle vm() const { return vm_; }
 
     // Watcher thread: the monitor's start has ended, well or not. A failed start ends the VM
-    // and the process, unless the main thread is ending the process already (its VM is done).
-    void monitorStartSettled(const platform::StartResult& monitor) {
+    // and the process, unless the VM has ended already: then its exit code stands, and the
+    // main thread ends the process with it.
+    void monitorStartSettled(const platform::ProcessResult& monitor) {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (!monitor.started && !ending_) {
+        if (!monitor.ok && !ending_ && !platform::hasEnded(vm_)) {
             platform::terminate(vm_);
             failStart("process monitor", monitor.error, launcherName_); // keeps the lock
         }
@@ -60,6 +63,7 @@ class Supervision {
   private:
     std::string monitorCommandLine_;
     std::string launcherName_;
+    platform::ProcessHandle launcher_;
     platform::ProcessHandle vm_;
     std::mutex mutex_;
     std::condition_variable settledSignal_;
@@ -69,9 +73,9 @@ class Supervision {
 
 void superviseOnThread(void* state) {
     auto& supervision = *static_cast<Supervision*>(state);
-    const platform::StartResult monitor = platform::startMonitor(supervision.monitorCommandLine());
+    const platform::ProcessResult monitor = supervision.startMonitor();
     supervision.monitorStartSettled(monitor);
-    if (monitor.started) {
+    if (monitor.ok) {
         watchMonitor(MonitorWatch{monitor.process, supervision.vm()});
     }
 }
@@ -125,19 +129,22 @@ std::optional<platform::ProcessHandle> parseHandleText(std::string_view text) {
 
 int runSupervised(ArgumentList arguments, const std::string& launcherName) {
     const std::string commandLine = joinCommandLine(arguments);
-    const platform::StartResult vm = platform::startVm(commandLine);
-    if (!vm.started) {
+    // Had before the VM starts: without it no monitor could watch the launcher.
+    const platform::ProcessResult launcher = platform::openOwnProcess();
+    if (!launcher.ok) {
+        failStart("process monitor", launcher.error, launcherName);
+    }
+    const platform::ProcessResult vm = platform::startVm(commandLine);
+    if (!vm.ok) {
         failStart("java virtual machine", vm.error, arguments.front());
     }
-    const platform::ProcessHandle launcher = platform::openOwnProcess();
     // Never freed, and kept reachable, as the watcher thread may use it until the process
     // ends.
     static Supervision* supervision = nullptr;
-    supervision = new Supervision(monitorCommandLine(launcherName, launcher, vm.process),
-                                  launcherName, vm.process);
+    supervision = new Supervision(launcherName, launcher.process, vm.process);
     // The monitor is started on the watcher thread, so that the VM runs while it starts.
     if (!platform::startThread(superviseOnThread, supervision)) {
-        supervision->monitorStartSettled(platform::startMonitor(supervision->monitorCommandLine()));
+        supervision->monitorStartSettled(supervision->startMonitor());
     }
     platform::waitForExit(vm.process);
     supervision->endWithVm(platform::mustAwaitMonitorStart());
@@ -155,6 +162,7 @@ void runMonitor(const std::string& launcherHandleText, const std::string& vmHand
     if (!launcher || !vm) {
         return;
     }
+    platform::enterMonitorMode(*launcher, *vm);
     platform::waitForExit(*launcher);
     platform::terminate(*vm);
 }

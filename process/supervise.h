@@ -15,20 +15,22 @@ struct MonitorWatch {
 
 // Starts the VM with the joined argument list, then the monitor and the watcher (the monitor
 // is started on the watcher thread, so the VM does not wait for it), waits for the VM and
-// returns its exit code. A failed start ends the process with exit code 1
-// after a message on standard output.
+// returns its exit code. A failed start ends the process with exit code 1 after a message on
+// standard output; what the monitor needs of the launcher is had before the VM starts, so
+// that a launcher that cannot be watched starts nothing.
 int runSupervised(ArgumentList arguments, const std::string& launcherName);
 
 // Waits for the monitor to end, then ends the VM.
 void watchMonitor(const MonitorWatch& watch);
 
-// Monitor mode: waits for the launcher to end, then ends the VM. Handle texts that are not
-// decimal numbers end it at once, without waiting or ending anything.
+// Monitor mode: waits for the launcher to end, then ends the VM; requests to stop meant for
+// the whole tool do not end it. Handle texts that are not decimal numbers end it at once,
+// without waiting or ending anything.
 void runMonitor(const std::string& launcherHandleText, const std::string& vmHandleText);
 
 // "<launcher> -monitor <launcher handle> <vm handle>", the launcher's name quoted when it is
 // empty or holds a space or a tab, so that the monitor always sees three arguments.
-// (On Linux the monitor is started through /proc/self/exe; the name is only its argv[0].)
+// (The monitor is started from the launcher's own file; the name is only its argv[0].)
 std::string monitorCommandLine(const std::string& launcherName, platform::ProcessHandle launcher,
                                platform::ProcessHandle vm);
 

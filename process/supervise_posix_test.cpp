@@ -2,6 +2,7 @@
 // configuration in a fresh directory, runs as a real process with the stand-in VM as
 // <JDK_HOME>/bin/java. Every wait has a time limit, and every process a test starts is ended
 // when the test ends.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -51,6 +52,18 @@ const auto kBothLaunchers = ::testing::Values("se_javac", "se_java");
 Launch heldVm() {
     Launch launch{{"x"}};
     launch.holdVm = true;
+    return launch;
+}
+
+// A held VM that catches SIGINT, SIGQUIT, SIGTERM and SIGHUP and ends at the
+// `signalsToExit`-th (0: it leaves them at their defaults).
+Launch signalCatchingVm(const Installation& installation, int signalsToExit) {
+    Launch launch = heldVm();
+    launch.env.push_back({"STAND_IN_EXIT", "3"});
+    if (signalsToExit > 0) {
+        launch.env.push_back({"STAND_IN_SIGNAL_LOG", installation.path("signals.txt")});
+        launch.env.push_back({"STAND_IN_SIGNALS_TO_EXIT", std::to_string(signalsToExit)});
+    }
     return launch;
 }
 
@@ -219,14 +232,19 @@ INSTANTIATE_TEST_SUITE_P(Cases, VmStartFailure,
 
 // ---- The supervision itself ----
 
-// The monitor is the launcher's own executable; it sits in its own session on /dev/null
-// and holds two pidfds, under the numbers on its command line, for the launcher and the VM;
-// the VM holds none.
-TEST_P(EachLauncher, MonitorIsItselfDetachedAndHoldsThePidfds) {
+// The monitor is the launcher's own executable; it sits in its own session on /dev/null and
+// holds nothing but its two handles, under the numbers on its command line: pidfds for the
+// launcher and the VM, or, without pidfds, the read end of a pipe that only the launcher
+// writes to and the VM's id. A descriptor the launcher got from its caller reaches the VM,
+// as with a direct start, but not the monitor; the launcher's own reach neither.
+TEST_P(EachLauncher, MonitorIsItselfDetachedAndHoldsOnlyItsHandles) {
     Installation installation("e2e", GetParam());
     Launch launch = heldVm();
     launch.input = Input::OpenPipe; // not /dev/null already
+    const int callers = highDescriptor(open("/dev/zero", O_RDONLY));
+    launch.passedDescriptors[7] = callers;
     LauncherRun run(installation, launch);
+    close(callers);
     const std::optional<ProcessRef> vm = run.waitForVm();
     const std::optional<ProcessRef> monitor = waitForMonitor(run.pid());
     ASSERT_TRUE(vm && monitor);
@@ -239,21 +257,42 @@ TEST_P(EachLauncher, MonitorIsItselfDetachedAndHoldsThePidfds) {
     ASSERT_TRUE(stat);
     EXPECT_EQ(stat->session, monitor->pid) << "the monitor is not in a session of its own";
 
+    // The monitor closes what it inherited of the caller's once it runs.
+    const std::size_t handles = withoutPidfds() ? 1 : 2;
+    EXPECT_TRUE(
+        waitUntil([&] { return descriptorsOf(monitor->pid).size() == 3 + handles; }, kRunLimit));
     std::map<int, std::string> descriptors = descriptorsOf(monitor->pid);
     for (const int stream : {0, 1, 2}) {
         EXPECT_EQ(descriptors[stream], "/dev/null") << "descriptor " << stream;
         descriptors.erase(stream);
     }
-    EXPECT_EQ(descriptors.size(), 2u);
-    const std::vector<std::pair<std::string, pid_t>> held{{words[2], run.pid()},
-                                                          {words[3], vm->pid}};
-    for (const auto& [number, pid] : held) {
-        EXPECT_TRUE(isPidfdLink(descriptors[std::stoi(number)])) << "descriptor " << number;
-        EXPECT_EQ(pidNamedBy(monitor->pid, number), pid) << "descriptor " << number;
+    const int launcherHandle = std::stoi(words[2]);
+    if (withoutPidfds()) {
+        EXPECT_EQ(words[3], "-" + std::to_string(vm->pid));
+        ASSERT_EQ(descriptors.size(), handles);
+        const std::string pipe = descriptors[launcherHandle];
+        EXPECT_EQ(pipe.rfind("pipe:", 0), 0u) << pipe;
+        std::size_t holders = 0;
+        for (const pid_t holder : {run.pid(), vm->pid, monitor->pid}) {
+            for (const auto& [number, target] : descriptorsOf(holder)) {
+                holders += target == pipe ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(holders, 3u) << "the pipe: its two ends in the launcher, the read end here";
+    } else {
+        ASSERT_EQ(descriptors.size(), handles);
+        const std::vector<std::pair<std::string, pid_t>> held{{words[2], run.pid()},
+                                                              {words[3], vm->pid}};
+        for (const auto& [number, pid] : held) {
+            EXPECT_TRUE(isPidfdLink(descriptors[std::stoi(number)])) << "descriptor " << number;
+            EXPECT_EQ(pidNamedBy(monitor->pid, number), pid) << "descriptor " << number;
+        }
     }
 
-    for (const auto& [number, target] : descriptorsOf(vm->pid)) {
-        EXPECT_FALSE(isPidfdLink(target)) << "the VM holds a pidfd as descriptor " << number;
+    std::map<int, std::string> vmDescriptors = descriptorsOf(vm->pid);
+    EXPECT_EQ(vmDescriptors[7], "/dev/zero") << "the caller's descriptor did not reach the VM";
+    for (const auto& [number, target] : vmDescriptors) {
+        EXPECT_TRUE(number <= 2 || number == 7) << "the VM holds " << target << " as " << number;
     }
 }
 
@@ -313,9 +352,9 @@ TEST(SupervisePosix, NoMonitorIsLeftAfterANormalEnd) {
     EXPECT_TRUE(processesRunningFrom(installation.dir()).empty());
 }
 
-// Ctrl+C on a terminal: SIGINT to the foreground process group, the launcher's and the
-// VM's; the monitor, in its own session, is not in it.
-TEST(SupervisePosix, InterruptOnTheProcessGroupEndsEvenAVmThatIgnoresIt) {
+// An interrupt sent by a program to the launcher's process group reaches the VM directly,
+// and once more through the launcher; a VM that ignores interrupts is ended by the second.
+TEST(SupervisePosix, SecondInterruptOnTheProcessGroupEndsAVmThatIgnoresThem) {
     Installation installation;
     Launch launch = heldVm();
     launch.env.push_back({"STAND_IN_IGNORE_INT", "1"});
@@ -326,17 +365,67 @@ TEST(SupervisePosix, InterruptOnTheProcessGroupEndsEvenAVmThatIgnoresIt) {
     ASSERT_TRUE(vm && monitor);
 
     kill(-run.pid(), SIGINT);
-    EXPECT_EQ(run.finish(), Outcome::signal(SIGINT));
+    // Taken by the launcher before the next comes: two pending at once would count as one.
+    ASSERT_TRUE(waitUntil([&] { return !signalPending(run.pid(), SIGINT); }, kRunLimit));
+    EXPECT_TRUE(isRunning(*vm)) << "the first interrupt ended the VM";
+    kill(-run.pid(), SIGINT);
+    EXPECT_EQ(run.finish(), Outcome::exitCode(128 + SIGKILL));
     EXPECT_TRUE(endsWithin(*vm, kRunLimit)) << "the VM outlived the launcher";
+    EXPECT_TRUE(endsWithin(*monitor, kRunLimit)) << "the monitor outlived the launcher";
+}
+
+// Keys typed on the terminal send their signal to the terminal's foreground process group,
+// the launcher's and the VM's (the monitor, in a session of its own, is not in it), marked as
+// the kernel's: the VM decides, as it would alone. Ctrl+\ asks a JVM for a thread dump and
+// ends nothing; the stand-in logs it and goes on, and Ctrl+C, the first interrupt, ends it
+// with its own exit code. Passed on by the launcher as well, they would have ended it at the
+// second Ctrl+\.
+TEST(SupervisePosix, KeysOnTheTerminalAreTheVmsToDecide) {
+    Installation installation;
+    Launch launch = signalCatchingVm(installation, 3);
+    launch.terminal = true;
+    LauncherRun run(installation, launch);
+    const std::optional<ProcessRef> vm = run.waitForVm();
+    const std::optional<ProcessRef> monitor = waitForMonitor(run.pid());
+    ASSERT_TRUE(vm && monitor);
+
+    const std::string log = installation.path("signals.txt");
+    run.type("\x1c");
+    ASSERT_TRUE(waitUntil([&] { return readFile(log) == "3\n"; }, kRunLimit)) << readFile(log);
+    run.type("\x1c");
+    ASSERT_TRUE(waitUntil([&] { return readFile(log) == "3\n3\n"; }, kRunLimit)) << readFile(log);
+    run.type("\x03");
+    EXPECT_EQ(run.finish(), Outcome::exitCode(3));
+    EXPECT_EQ(readFile(log), "3\n3\n2\n");
+    EXPECT_TRUE(endsWithin(*monitor, kRunLimit)) << "the monitor outlived the launcher";
+}
+
+// A stop sent to every process of the run (systemd stopping a service, a tree kill): the
+// monitor is not ended by it, so the VM is not killed on its account; the VM gets it directly
+// and through the launcher, shuts down, and the run ends with the VM's own status.
+TEST(SupervisePosix, TermToEveryProcessEndsTheRunWithTheVmsStatus) {
+    Installation installation;
+    Launch launch = signalCatchingVm(installation, 1);
+    launch.env.push_back({"STAND_IN_CLEANUP_MS", "500"}); // as a JVM's shutdown hooks take
+    LauncherRun run(installation, launch);
+    const std::optional<ProcessRef> vm = run.waitForVm();
+    const std::optional<ProcessRef> monitor = waitForMonitor(run.pid());
+    ASSERT_TRUE(vm && monitor);
+
+    for (const pid_t pid : {monitor->pid, run.pid(), vm->pid}) {
+        kill(pid, SIGTERM);
+    }
+    EXPECT_EQ(run.finish(), Outcome::exitCode(3));
+    EXPECT_EQ(readFile(installation.path("signals.txt")), "15\ncleaned up\n");
     EXPECT_TRUE(endsWithin(*monitor, kRunLimit)) << "the monitor outlived the launcher";
 }
 
 // ---- Signals sent to the launcher alone ----
 
-// SIGTERM and SIGHUP are passed on to the VM, every time, and the launcher ends with the VM's
-// status; SIGINT and SIGQUIT end the launcher, and the VM with it. The VM leaves SIGTERM and
-// SIGHUP at their defaults, or catches them, logs each and ends with exit code 3 at the
-// `signalsToExit`-th.
+// SIGTERM, SIGHUP, SIGINT and SIGQUIT sent by a program to the launcher alone are passed on
+// to the VM, every time, and the launcher ends with the VM's status; a second SIGINT ends the
+// VM at once. The VM leaves the signals at their defaults, or catches them, logs each and ends
+// with exit code 3 at the `signalsToExit`-th.
 struct SignalCase {
     std::string name;
     std::vector<int> signals;           // sent to the launcher one after another
@@ -347,18 +436,6 @@ struct SignalCase {
 };
 void PrintTo(const SignalCase& row, std::ostream* out) {
     *out << row.name;
-}
-
-// A held VM that catches SIGTERM and SIGHUP and ends at the `signalsToExit`-th (0: it
-// leaves them at their defaults).
-Launch signalCatchingVm(const Installation& installation, int signalsToExit) {
-    Launch launch = heldVm();
-    launch.env.push_back({"STAND_IN_EXIT", "3"});
-    if (signalsToExit > 0) {
-        launch.env.push_back({"STAND_IN_SIGNAL_LOG", installation.path("signals.txt")});
-        launch.env.push_back({"STAND_IN_SIGNALS_TO_EXIT", std::to_string(signalsToExit)});
-    }
-    return launch;
 }
 
 std::size_t lineCount(const std::string& text) {
@@ -382,8 +459,10 @@ TEST_P(SignalToTheLauncher, ReachesTheVmOrEndsBoth) {
         const std::size_t logged = lineCount(readFile(log));
         kill(run.pid(), signal);
         // A caught signal is logged before the next is sent: two pending at once in the VM
-        // would be taken as one.
-        if (c.signalsToExit > 0) {
+        // would be taken as one. One the launcher ignores never reaches the VM.
+        const bool ignored =
+            std::count(c.ignoredByLauncher.begin(), c.ignoredByLauncher.end(), signal) > 0;
+        if (c.signalsToExit > 0 && !ignored) {
             waitUntil(
                 [&] { return lineCount(readFile(log)) > logged || run.waitFor(0ms).has_value(); },
                 kRunLimit);
@@ -412,9 +491,26 @@ INSTANTIATE_TEST_SUITE_P(
                    {SIGHUP},
                    Outcome::exitCode(3),
                    "15\n"},
-        SignalCase{
-            "InterruptEndsTheLauncherAndTheVm", {SIGINT}, 0, {}, Outcome::signal(SIGINT), ""},
-        SignalCase{"QuitEndsTheLauncherAndTheVm", {SIGQUIT}, 0, {}, Outcome::signal(SIGQUIT), ""}),
+        SignalCase{"InterruptEndsTheVm", {SIGINT}, 0, {}, Outcome::exitCode(128 + SIGINT), ""},
+        SignalCase{"VmEndsOnInterruptWithItsOwnCode", {SIGINT}, 1, {}, Outcome::exitCode(3), "2\n"},
+        SignalCase{"SecondInterruptEndsTheVm",
+                   {SIGINT, SIGINT},
+                   100,
+                   {},
+                   Outcome::exitCode(128 + SIGKILL),
+                   "2\n"},
+        SignalCase{"QuitIsPassedOnAndEndsNothing",
+                   {SIGQUIT, SIGQUIT, SIGTERM},
+                   3,
+                   {},
+                   Outcome::exitCode(3),
+                   "3\n3\n15\n"},
+        SignalCase{"InterruptIgnoredByABackgroundJobStaysIgnored",
+                   {SIGINT, SIGTERM},
+                   1,
+                   {SIGINT},
+                   Outcome::exitCode(3),
+                   "15\n"}),
     caseName<SignalCase>);
 
 // Process 1 of a PID namespace (a container) receives only signals it has a handler for:
@@ -447,6 +543,74 @@ TEST(SupervisePosix, TermReachesTheVmWhenTheLauncherIsProcessOne) {
     EXPECT_EQ(run.finish(), Outcome::exitCode(3));
     EXPECT_EQ(readFile(installation.path("signals.txt")), "15\n");
 }
+
+// Without /proc (a minimal container or chroot) the monitor is started from the path the
+// launcher was started from; where that names nothing that can be run either (a start
+// through a descriptor, /dev/fd/<n>), the launcher says so before it starts the VM.
+struct NoProcCase {
+    std::string name;
+    bool byDescriptor;
+    Outcome launcher;
+    std::string out;
+};
+void PrintTo(const NoProcCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class WithoutProc : public ::testing::TestWithParam<NoProcCase> {};
+
+TEST_P(WithoutProc, MonitorStartsOrTheVmDoesNot) {
+    if (std::system("unshare -m sh -c 'umount -l /proc' >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "no mount namespaces here (unshare -m)";
+    }
+    const NoProcCase& c = GetParam();
+    Installation installation;
+    Launch launch = heldVm();
+    launch.program = "unshare";
+    launch.args = {"-m", "sh", "-c", "umount -l /proc && exec \"$@\"", "sh"};
+    const std::vector<std::string> command =
+        c.byDescriptor
+            ? std::vector<std::string>{SE_EXEC_LIMITED_PATH, "--by-descriptor",
+                                       installation.launcher(), installation.launcher(), "x"}
+            : std::vector<std::string>{installation.launcher(), "x"};
+    launch.args.insert(launch.args.end(), command.begin(), command.end());
+    LauncherRun run(installation, launch);
+    if (c.launcher == Outcome::exitCode(0)) {
+        const std::optional<ProcessRef> vm = run.waitForVm();
+        std::optional<ProcessRef> monitor;
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                for (const ProcessRef& process : processesRunningFrom(installation.dir())) {
+                    const std::vector<std::string> words = commandLineOf(process.pid);
+                    if (words.size() == 4 && words[1] == "-monitor") {
+                        monitor = process;
+                    }
+                }
+                return monitor.has_value();
+            },
+            kStartLimit))
+            << "no monitor";
+        ASSERT_TRUE(vm);
+        EXPECT_EQ(linkTarget(procPath(monitor->pid, "exe")), installation.launcher());
+        EXPECT_EQ(run.vmArgv(), expectedVmArgv(installation, {}, {"x"}));
+        run.releaseVm();
+    }
+    EXPECT_EQ(run.finish(), c.launcher);
+    EXPECT_EQ(run.out(), c.out);
+    EXPECT_EQ(run.vmRan(), c.launcher == Outcome::exitCode(0));
+    EXPECT_TRUE(
+        waitUntil([&] { return processesRunningFrom(installation.dir()).empty(); }, kRunLimit));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WithoutProc,
+    ::testing::Values(NoProcCase{"StartedFromAPath", false, Outcome::exitCode(0), ""},
+                      NoProcCase{"StartedThroughADescriptor", true, Outcome::exitCode(1),
+                                 "\nCannot execute process monitor : this program's own file "
+                                 "cannot be found to start the monitor from (/proc is not "
+                                 "mounted, and the path the program was started from names "
+                                 "no file that can be run)\n"}),
+    caseName<NoProcCase>);
 
 // ---- The monitor started by hand ----
 

@@ -191,6 +191,53 @@ TEST_F(LauncherTest, KillingTheMonitorEndsTheVmAndTheLauncher) {
     EXPECT_EQ(launch.waitForExit(kRunLimitMs), 1u);
 }
 
+// The monitor inherits its two handles and nothing else of the launcher's. A pipe of the
+// caller's that the launcher inherited (its redirected output, say) is not held by the
+// monitor, which could keep it open after the launcher's end; the caller reading it sees its
+// end once the launcher has ended.
+TEST_F(LauncherTest, MonitorHoldsNothingOfTheCallers) {
+    const Installation installation = installLauncher("handles", kPlainConfig);
+    steerVm(installation, heldVm());
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inheritable, 0));
+    const UniqueHandle reader(readEnd);
+    UniqueHandle writer(writeEnd);
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    Launch launch(commandLine(installation.launcher, {"-d", "out"}), installation.dir);
+    writer.reset();
+    const DWORD monitor = waitForMonitorPid(launch);
+
+    // Whether a process holds the pipe under the value the launcher inherited it: a copy of
+    // that handle writes into the pipe.
+    const auto holdsThePipe = [&](DWORD pid) {
+        const UniqueHandle process(OpenProcess(PROCESS_DUP_HANDLE, FALSE, pid));
+        HANDLE copy = nullptr;
+        if (!process || !DuplicateHandle(process.get(), writeEnd, GetCurrentProcess(), &copy, 0,
+                                         FALSE, DUPLICATE_SAME_ACCESS)) {
+            return false;
+        }
+        const UniqueHandle held(copy);
+        DWORD written = 0;
+        DWORD available = 0;
+        char byte = 0;
+        const bool wrote = WriteFile(copy, "x", 1, &written, nullptr) && written == 1 &&
+                           PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) &&
+                           available == 1;
+        return wrote && ReadFile(readEnd, &byte, 1, &written, nullptr);
+    };
+    EXPECT_TRUE(holdsThePipe(launch.pid())) << "the launcher should hold it";
+    EXPECT_FALSE(holdsThePipe(monitor)) << "the monitor holds the caller's pipe";
+
+    releaseVm(installation);
+    EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u);
+    EXPECT_TRUE(pollFor(kRunLimitMs, [&] {
+        return !PeekNamedPipe(readEnd, nullptr, 0, nullptr, nullptr, nullptr) &&
+               GetLastError() == ERROR_BROKEN_PIPE;
+    })) << "the pipe did not end with the launcher";
+}
+
 // Tests that hold for both launchers, the compiler and the runner.
 class EachLauncherTest : public LauncherTest, public ::testing::WithParamInterface<std::string> {};
 
@@ -253,6 +300,8 @@ INSTANTIATE_TEST_SUITE_P(
     Texts, MonitorByHandTest,
     ::testing::Values(HandMonitorCase{"Numbers not handles", "123456", "654321"},
                       HandMonitorCase{"Not numbers", "abc", "def"},
+                      // -1 is the pseudo handle of the process itself.
+                      HandMonitorCase{"Its own process", "-1", "-1"},
                       HandMonitorCase{"Thirty digit launcher handle",
                                       testing_support::kThirtyDigits, "<bystander>"},
                       HandMonitorCase{"Thirty digit VM handle", "<bystander>",

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
@@ -41,6 +43,10 @@ std::vector<char*> pointersTo(const std::vector<std::string>& words) {
 }
 
 } // namespace
+
+bool withoutPidfds() {
+    return std::getenv("SE_TEST_WITHOUT_PIDFDS") != nullptr;
+}
 
 bool waitUntil(const std::function<bool()>& condition, Millis limit) {
     return testing_support::pollFor(limit, 2ms, condition);
@@ -150,6 +156,20 @@ std::optional<ProcessRef> waitForMonitor(pid_t launcher) {
     return monitor;
 }
 
+bool signalPending(pid_t pid, int signal) {
+    std::istringstream lines(readFile(procPath(pid, "status")));
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind("ShdPnd:", 0) == 0 || line.rfind("SigPnd:", 0) == 0) {
+            const unsigned long long pending = std::stoull(line.substr(7), nullptr, 16);
+            if ((pending >> (signal - 1) & 1U) != 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 bool isPidfdLink(const std::string& target) {
     return target == "anon_inode:[pidfd]" || target.rfind("pidfd:", 0) == 0;
 }
@@ -223,13 +243,26 @@ int highDescriptor(int fd) {
 }
 
 LauncherRun::LauncherRun(const Installation& installation, const Launch& launch)
-    : installation_(installation), ownGroup_(launch.ownProcessGroup) {
+    : installation_(installation), ownGroup_(launch.ownProcessGroup || launch.terminal) {
     fs::remove(recordFile());
     fs::remove(pidFile());
     fs::remove(releaseFile());
-    const std::string program = launch.program.empty() ? installation.launcher() : launch.program;
+    std::string program = launch.program.empty() ? installation.launcher() : launch.program;
     std::vector<std::string> argv{launch.argv0.empty() ? program : launch.argv0};
     argv.insert(argv.end(), launch.args.begin(), launch.args.end());
+    if (withoutPidfds()) {
+        argv.insert(argv.begin(), {SE_EXEC_LIMITED_PATH, "--without-pidfds", program});
+        program = SE_EXEC_LIMITED_PATH;
+    }
+    std::string terminalName;
+    if (launch.terminal) {
+        terminal_ = highDescriptor(posix_openpt(O_RDWR | O_NOCTTY));
+        if (terminal_ < 0 || grantpt(terminal_) != 0 || unlockpt(terminal_) != 0) {
+            ADD_FAILURE() << "cannot make a pseudo-terminal: " << std::strerror(errno);
+        } else {
+            terminalName = ptsname(terminal_);
+        }
+    }
     const std::vector<std::string> environment = environmentFor(launch);
     std::vector<char*> argvPointers = pointersTo(argv);
     std::vector<char*> environmentPointers = pointersTo(environment);
@@ -260,7 +293,15 @@ LauncherRun::LauncherRun(const Installation& installation, const Launch& launch)
     pid_ = fork();
     if (pid_ == 0) {
         // Only async-signal-safe calls between fork and exec.
-        if (launch.ownProcessGroup) {
+        if (launch.terminal) {
+            // A session leader's first terminal becomes its controlling terminal.
+            setsid();
+            const int fd = open(terminalName.c_str(), O_RDWR);
+            if (fd < 0 || ioctl(fd, TIOCSCTTY, 0) != 0) {
+                _exit(126);
+            }
+            close(fd);
+        } else if (launch.ownProcessGroup) {
             setpgid(0, 0);
         }
         dup2(input, STDIN_FILENO);
@@ -308,7 +349,7 @@ LauncherRun::LauncherRun(const Installation& installation, const Launch& launch)
         _exit(127);
     }
     sigprocmask(SIG_SETMASK, &previous, nullptr);
-    if (ownGroup_ && pid_ > 0) {
+    if (launch.ownProcessGroup && !launch.terminal && pid_ > 0) {
         setpgid(pid_, pid_); // also from here, so the group exists before fork returns
     }
     close(out);
@@ -328,6 +369,15 @@ LauncherRun::~LauncherRun() {
     }
     if (pipeWriteEnd_ >= 0) {
         close(pipeWriteEnd_);
+    }
+    if (terminal_ >= 0) {
+        close(terminal_);
+    }
+}
+
+void LauncherRun::type(const std::string& keys) const {
+    if (write(terminal_, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
+        ADD_FAILURE() << "cannot type on the launcher's terminal: " << std::strerror(errno);
     }
 }
 

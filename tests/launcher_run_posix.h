@@ -32,6 +32,11 @@ constexpr Millis kRunLimit = 10s;
 // How long the launcher may take to start the VM and the monitor.
 constexpr Millis kStartLimit = 5s;
 
+// True when the tests run as on a kernel without pidfds (SE_TEST_WITHOUT_PIDFDS set): every
+// launcher is then started through exec_limited --without-pidfds, and names its processes by
+// their ids.
+bool withoutPidfds();
+
 // Calls `condition` every few milliseconds until it holds or `limit` has passed.
 bool waitUntil(const std::function<bool()>& condition, Millis limit);
 
@@ -70,6 +75,10 @@ std::vector<ProcessRef> processesRunningFrom(const std::string& directory);
 // The monitor of a launcher: its child running as "<name> -monitor <handle> <handle>".
 std::optional<ProcessRef> monitorOf(pid_t launcher);
 std::optional<ProcessRef> waitForMonitor(pid_t launcher);
+
+// True while a signal sent to the process waits to be handled (kill posts it at once; the
+// process takes it when it next runs).
+bool signalPending(pid_t pid, int signal);
 
 bool isPidfdLink(const std::string& target);
 // The process a pidfd held by `holder` names, from the descriptor's "Pid:" line.
@@ -150,6 +159,10 @@ struct Launch {
     // The VM exits only once the test calls LauncherRun::releaseVm(), or when it is ended:
     // it runs for as long as the test needs to look at it.
     bool holdVm = false;
+    // The launcher leads a session of its own whose controlling terminal is a pseudo-terminal
+    // (its process group the terminal's foreground group), on which the test types keys
+    // (LauncherRun::type); its standard streams stay as they are.
+    bool terminal = false;
 };
 
 constexpr int kCannotDropPrivileges = 125;
@@ -183,6 +196,9 @@ class LauncherRun {
     std::optional<ProcessRef> waitForVm() const;
     // Lets a VM started with Launch::holdVm exit.
     void releaseVm() const;
+    // Types keys on the terminal of a launcher started with Launch::terminal: "\x03" is
+    // Ctrl+C, which sends SIGINT to the foreground process group, "\x1c" Ctrl+\ (SIGQUIT).
+    void type(const std::string& keys) const;
 
   private:
     std::string outFile() const { return installation_.path("stdout.txt"); }
@@ -197,6 +213,7 @@ class LauncherRun {
     bool ownGroup_;
     pid_t pid_ = -1;
     int pipeWriteEnd_ = -1;
+    int terminal_ = -1; // the pseudo-terminal's master side
     std::optional<Outcome> outcome_;
 };
 

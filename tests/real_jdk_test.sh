@@ -62,5 +62,102 @@ status=0
 "$install/se_javac" -d "$work/out" "$work/Broken.java" >/dev/null 2>&1 || status=$?
 [[ $status -ne 0 ]] || fail "a failed compilation exited 0"
 
+# Stopping the tool: through se_java exactly as with java started directly. A class whose
+# shutdown hook writes a file after 0.8 s is stopped by Ctrl+C and Ctrl+\ typed on a terminal
+# (a pseudo-terminal made by script, whose input is a FIFO), and by SIGTERM sent to every
+# process of the run at once.
+cat >"$work/Hook.java" <<'JAVA'
+import java.nio.file.Files;
+import java.nio.file.Paths;
+
+public class Hook {
+    public static void main(String[] args) throws Exception {
+        final String marker = args[0];
+        Runtime.getRuntime().addShutdownHook(new Thread(() -> {
+            try {
+                Thread.sleep(800);
+                Files.write(Paths.get(marker), "hook ran".getBytes());
+            } catch (Exception e) {
+                e.printStackTrace();
+            }
+        }));
+        System.out.println("ready");
+        System.out.flush();
+        Thread.sleep(Long.parseLong(args[1]));
+        System.out.println("finished");
+    }
+}
+JAVA
+"$install/se_javac" -d "$work/out" "$work/Hook.java" || fail "compiling Hook failed"
+mkfifo "$work/keys"
+
+await_ready() {
+    local output=$1 tries
+    for ((tries = 0; tries < 300; tries++)); do
+        grep -q ready "$output" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    fail "the class did not start: $(cat "$output")"
+}
+
+# type <command> <key> <run time in ms>: the outcome as "exit code, marker, dump, finished".
+type_key() {
+    local command=$1 key=$2 run_ms=$3 status
+    rm -f "$work/marker" "$work/terminal.txt"
+    # With job control on: a background command of a non-interactive shell would otherwise
+    # start with SIGINT and SIGQUIT ignored.
+    set -m
+    script -qec "exec $command -cp '$work/out' Hook '$work/marker' $run_ms" /dev/null \
+        <"$work/keys" >"$work/terminal.txt" 2>&1 &
+    local script_pid=$!
+    set +m
+    exec 7>"$work/keys"
+    await_ready "$work/terminal.txt"
+    printf "$key" >&7
+    status=0
+    wait "$script_pid" || status=$?
+    exec 7>&-
+    printf 'exit %s, marker %s, dump %s, finished %s' "$status" \
+        "$(cat "$work/marker" 2>/dev/null || echo none)" \
+        "$(grep -c 'Full thread dump' "$work/terminal.txt")" \
+        "$(grep -c finished "$work/terminal.txt")"
+}
+
+# terminate_all <command>: SIGTERM to the command and its children at once.
+terminate_all() {
+    local command=$1 status=0 pid
+    rm -f "$work/marker" "$work/background.txt"
+    "$command" -cp "$work/out" Hook "$work/marker" 60000 >"$work/background.txt" 2>&1 &
+    pid=$!
+    await_ready "$work/background.txt"
+    kill -TERM "$pid" $(pgrep -P "$pid") || true
+    wait "$pid" || status=$?
+    printf 'exit %s, marker %s' "$status" "$(cat "$work/marker" 2>/dev/null || echo none)"
+}
+
+java_path="$jdk/bin/java"
+for stop in "Ctrl+C" "Ctrl+\\" "SIGTERM to all"; do
+    case $stop in
+    "Ctrl+C")
+        direct=$(type_key "'$java_path'" '\003' 60000)
+        launched=$(type_key "'$install/se_java'" '\003' 60000)
+        expected="exit 130, marker hook ran, dump 0, finished 0"
+        ;;
+    "SIGTERM to all")
+        direct=$(terminate_all "$java_path")
+        launched=$(terminate_all "$install/se_java")
+        expected="exit 143, marker hook ran"
+        ;;
+    *)
+        direct=$(type_key "'$java_path'" '\034' 3000)
+        launched=$(type_key "'$install/se_java'" '\034' 3000)
+        expected="exit 0, marker hook ran, dump 1, finished 1"
+        ;;
+    esac
+    [[ $direct == "$expected" ]] || fail "$stop, java directly: $direct (expected $expected)"
+    [[ $launched == "$expected" ]] || fail "$stop, through se_java: $launched (expected $expected)"
+    echo "$stop: $launched, as with java directly"
+done
+
 echo "real JDK ($jdk): compiled Hello with se_javac and ran it with se_java;" \
     "failed compilation exited $status"

@@ -6,9 +6,11 @@
 //   STAND_IN_STDOUT   text to print on standard output
 //   STAND_IN_STDERR   text to print on standard error
 //   STAND_IN_IGNORE_INT  when set, interrupts (Ctrl+C, SIGINT) are ignored
-//   STAND_IN_SIGNAL_LOG  Linux: SIGTERM and SIGHUP are caught and logged to this file, one
+//   STAND_IN_SIGNAL_LOG  requests to stop (Linux: SIGINT, SIGQUIT, SIGTERM and SIGHUP;
+//                     Windows: console events) are caught and logged to this file, one
 //                     number a line; the STAND_IN_SIGNALS_TO_EXIT-th (default 1) ends the
-//                     process with STAND_IN_EXIT
+//                     process with STAND_IN_EXIT, after STAND_IN_CLEANUP_MS milliseconds
+//                     and a line "cleaned up" when that is set
 //   STAND_IN_RELEASE  a file whose appearance lets the stand-in go on to exit (after the
 //                     rest is written): the test creates it once it has looked at the
 //                     running VM. After kReleaseBound without it, the stand-in goes on all
@@ -75,7 +77,9 @@ int main(int argc, char** argv) {
     const int exitCode = code != nullptr ? std::atoi(code) : 0;
     if (const char* path = setting("STAND_IN_SIGNAL_LOG")) {
         const char* count = setting("STAND_IN_SIGNALS_TO_EXIT");
-        catchTerminationSignals(path, count != nullptr ? std::atoi(count) : 1, exitCode);
+        const char* cleanUp = setting("STAND_IN_CLEANUP_MS");
+        catchStopRequests(path, count != nullptr ? std::atoi(count) : 1, exitCode,
+                          cleanUp != nullptr ? std::atol(cleanUp) : 0);
     }
     if (const char* path = setting("STAND_IN_RECORD")) {
         if (std::FILE* file = std::fopen(path, "wb")) {

@@ -9,7 +9,8 @@ long currentProcessId();
 void ignoreInterrupt();
 // The process's environment, "NAME=value" each, as the system keeps it.
 std::vector<std::string> environmentEntries();
-// Linux: SIGTERM and SIGHUP are caught; each one's number is appended to `logPath` as a
-// line, and the `signalsToExit`-th ends the process with `exitCode`. Windows has no such
-// signals: nothing happens.
-void catchTerminationSignals(const char* logPath, int signalsToExit, int exitCode);
+// Requests to stop are caught (Linux: SIGINT, SIGQUIT, SIGTERM, SIGHUP; Windows: the console
+// events); each one's number (the signal's, or the event's) is appended to `logPath` as a
+// line, and the `signalsToExit`-th ends the process with `exitCode`, after a clean-up of
+// `cleanUpMs` milliseconds (if any) that ends with the line "cleaned up".
+void catchStopRequests(const char* logPath, int signalsToExit, int exitCode, long cleanUpMs);

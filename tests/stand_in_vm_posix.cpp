@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstddef>
+#include <ctime>
 
 #include "stand_in_vm.h"
 
@@ -39,31 +41,44 @@ namespace {
 const char* signalLog = nullptr;
 int signalsLeft = 0;
 int signalExitCode = 0;
+long cleanUpMs = 0;
 
-extern "C" void logTerminationSignal(int number) {
+void appendToLog(const char* text, std::size_t length) {
     const int fd = open(signalLog, O_WRONLY | O_APPEND | O_CREAT, 0644);
     if (fd >= 0) {
-        const char line[] = {static_cast<char>('0' + number / 10),
-                             static_cast<char>('0' + number % 10), '\n'};
-        const bool twoDigits = number >= 10;
-        (void)!write(fd, twoDigits ? line : line + 1, twoDigits ? 3 : 2);
+        (void)!write(fd, text, length);
         close(fd);
     }
+}
+
+extern "C" void logStopSignal(int number) {
+    const char line[] = {static_cast<char>('0' + number / 10), static_cast<char>('0' + number % 10),
+                         '\n'};
+    const bool twoDigits = number >= 10;
+    appendToLog(twoDigits ? line : line + 1, twoDigits ? 3 : 2);
     if (--signalsLeft <= 0) {
+        if (cleanUpMs > 0) {
+            const timespec pause{cleanUpMs / 1000, (cleanUpMs % 1000) * 1000000};
+            nanosleep(&pause, nullptr);
+            appendToLog("cleaned up\n", 11);
+        }
         _exit(signalExitCode);
     }
 }
 } // namespace
 
-void catchTerminationSignals(const char* logPath, int signalsToExit, int exitCode) {
+void catchStopRequests(const char* logPath, int signalsToExit, int exitCode, long cleanUp) {
     signalLog = logPath;
     signalsLeft = signalsToExit;
     signalExitCode = exitCode;
+    cleanUpMs = cleanUp;
     struct sigaction action {};
-    action.sa_handler = logTerminationSignal;
+    action.sa_handler = logStopSignal;
     sigemptyset(&action.sa_mask);
-    sigaddset(&action.sa_mask, SIGTERM);
-    sigaddset(&action.sa_mask, SIGHUP);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
+    for (const int number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
+        sigaddset(&action.sa_mask, number);
+    }
+    for (const int number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
+        sigaction(number, &action, nullptr);
+    }
 }

@@ -1,0 +1,121 @@
+// The Linux process layer's handling of processes named by their ids, as where the kernel
+// has no pidfds, tested on real child processes.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "process/descriptors_posix.h"
+#include "process/handle_posix.h"
+#include "process/platform.h"
+
+namespace {
+
+using platform::ProcessHandle;
+
+pid_t sleepingChild() {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        for (;;) {
+            pause();
+        }
+    }
+    return pid;
+}
+
+TEST(ProcessNamedById, IsWaitedForEndedAndReapedAsAChild) {
+    const pid_t pid = sleepingChild();
+    ASSERT_GT(pid, 0);
+    const ProcessHandle child = platform::posix::handleForProcessId(pid);
+
+    EXPECT_FALSE(platform::hasEnded(child));
+    platform::terminate(child);
+    platform::waitForExit(child);
+    EXPECT_TRUE(platform::hasEnded(child));
+    EXPECT_EQ(platform::exitCodeOf(child), 128 + SIGKILL);
+    EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1) << "the child was not reaped";
+}
+
+// A process that is not a child of this one may have been reaped by someone else, and its
+// id may name another process by now: it is neither signalled nor waited for. Here it is a
+// grandchild, whose parent reports the signal that ended it: the test's SIGTERM, sent after
+// terminate, unless terminate sent SIGKILL before.
+TEST(ProcessNamedById, ThatIsNoChildIsNeitherEndedNorWaitedFor) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    const pid_t parent = fork();
+    if (parent == 0) {
+        const pid_t grandchild = sleepingChild();
+        (void)!write(ends[1], &grandchild, sizeof(grandchild));
+        int status = 0;
+        waitpid(grandchild, &status, 0);
+        const int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        (void)!write(ends[1], &signal, sizeof(signal));
+        _exit(0);
+    }
+    pid_t grandchild = 0;
+    ASSERT_EQ(read(ends[0], &grandchild, sizeof(grandchild)),
+              static_cast<ssize_t>(sizeof(grandchild)));
+    const ProcessHandle other = platform::posix::handleForProcessId(grandchild);
+
+    platform::terminate(other);
+    platform::waitForExit(other); // returns at once
+    kill(grandchild, SIGTERM);
+    int signal = 0;
+    ASSERT_EQ(read(ends[0], &signal, sizeof(signal)), static_cast<ssize_t>(sizeof(signal)));
+    EXPECT_EQ(signal, SIGTERM) << "a process that is no child was ended";
+
+    waitpid(parent, nullptr, 0);
+    close(ends[0]);
+    close(ends[1]);
+}
+
+struct ClosingCase {
+    const char* title;
+    std::vector<int> kept;
+};
+
+void PrintTo(const ClosingCase& c, std::ostream* out) {
+    *out << c.title;
+}
+
+class DescriptorsClosed : public ::testing::TestWithParam<ClosingCase> {};
+
+// In a child: descriptors 3 to 7 open, then all closed but the kept ones; the child's exit
+// code has a bit set for each of the descriptors 0 to 7 left open.
+TEST_P(DescriptorsClosed, AllButTheKeptOnesAndTheStandardStreams) {
+    const std::vector<int>& kept = GetParam().kept;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        for (int fd = 3; fd <= 7; ++fd) {
+            dup2(STDERR_FILENO, fd);
+        }
+        platform::posix::closeDescriptorsBut(kept.at(0), kept.at(1));
+        int open = 0;
+        for (int fd = 0; fd <= 7; ++fd) {
+            open |= fcntl(fd, F_GETFD) != -1 ? 1 << fd : 0;
+        }
+        _exit(open);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    int expected = 0b111;
+    for (const int fd : kept) {
+        expected |= fd >= 0 ? 1 << fd : 0;
+    }
+    EXPECT_EQ(WEXITSTATUS(status), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kept, DescriptorsClosed,
+                         ::testing::Values(ClosingCase{"none", {-1, -1}},
+                                           ClosingCase{"one", {5, -1}}, ClosingCase{"two", {7, 4}},
+                                           ClosingCase{"neighbours", {3, 4}}),
+                         [](const ::testing::TestParamInfo<ClosingCase>& info) {
+                             return std::string(info.param.title);
+                         });
+
+} // namespace

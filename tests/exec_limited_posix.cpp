@@ -1,0 +1,106 @@
+// Runs a program the way a more limited system would:
+//   exec_limited [--without-pidfds] [--by-descriptor] <program> <argv[0]> [<arguments>...]
+// --without-pidfds  a seccomp filter makes the calls that pidfds need fail as on Linux 4.18:
+//                   pidfd_open, pidfd_send_signal, pidfd_getfd, clone3 and close_range with
+//                   ENOSYS, waitid with the id type P_PIDFD with EINVAL. Children inherit it.
+// --by-descriptor   the program is executed through a descriptor (execveat), so that the
+//                   path it was started from is /dev/fd/<n>, which only /proc resolves.
+// A program without '/' is searched on PATH. Exits 125 when it cannot do what was asked.
+#include <fcntl.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr int kCannotRun = 125;
+constexpr unsigned kPidfdIdType = 3;
+
+constexpr sock_filter statement(unsigned short code, unsigned value) {
+    return sock_filter{code, 0, 0, value};
+}
+constexpr sock_filter jumpIfEqual(unsigned value, unsigned char ifTrue, unsigned char ifFalse) {
+    return sock_filter{BPF_JMP | BPF_JEQ | BPF_K, ifTrue, ifFalse, value};
+}
+
+bool refusePidfds() {
+    constexpr unsigned kNoSystemCall = SECCOMP_RET_ERRNO | ENOSYS;
+    constexpr unsigned kInvalid = SECCOMP_RET_ERRNO | EINVAL;
+    const std::array<sock_filter, 16> program = {
+        statement(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        jumpIfEqual(AUDIT_ARCH_X86_64, 1, 0),
+        statement(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
+        statement(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        jumpIfEqual(434, 6, 0), // pidfd_open
+        jumpIfEqual(424, 5, 0), // pidfd_send_signal
+        jumpIfEqual(438, 4, 0), // pidfd_getfd
+        jumpIfEqual(435, 3, 0), // clone3
+        jumpIfEqual(436, 2, 0), // close_range
+        jumpIfEqual(SYS_waitid, 2, 0),
+        statement(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        statement(BPF_RET | BPF_K, kNoSystemCall),
+        // waitid: refused only for the id type P_PIDFD (the low half of its first argument).
+        statement(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+        jumpIfEqual(kPidfdIdType, 0, 1),
+        statement(BPF_RET | BPF_K, kInvalid),
+        statement(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog filter{static_cast<unsigned short>(program.size()),
+                      const_cast<sock_filter*>(program.data())};
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) != 0) {
+        return false;
+    }
+    // The filter must work as intended, or the tests would not show what they claim.
+    return syscall(434, getpid(), 0) < 0 && errno == ENOSYS;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    bool withoutPidfds = false;
+    bool byDescriptor = false;
+    int next = 1;
+    for (; next < argc && std::strncmp(argv[next], "--", 2) == 0; ++next) {
+        const std::string option = argv[next];
+        if (option == "--without-pidfds") {
+            withoutPidfds = true;
+        } else if (option == "--by-descriptor") {
+            byDescriptor = true;
+        } else {
+            std::fprintf(stderr, "exec_limited: unknown option %s\n", argv[next]);
+            return kCannotRun;
+        }
+    }
+    if (next + 1 >= argc) {
+        std::fprintf(stderr, "exec_limited: no program and argv[0]\n");
+        return kCannotRun;
+    }
+    const char* program = argv[next];
+    char** programArgv = argv + next + 1;
+    if (withoutPidfds && !refusePidfds()) {
+        std::fprintf(stderr, "exec_limited: cannot install the seccomp filter: %s\n",
+                     std::strerror(errno));
+        return kCannotRun;
+    }
+    if (byDescriptor) {
+        const int fd = open(program, O_PATH | O_CLOEXEC);
+        if (fd >= 0) {
+            syscall(SYS_execveat, fd, "", programArgv, environ, AT_EMPTY_PATH);
+        }
+    } else {
+        execvp(program, programArgv);
+    }
+    std::fprintf(stderr, "exec_limited: cannot run %s: %s\n", program, std::strerror(errno));
+    return kCannotRun;
+}
