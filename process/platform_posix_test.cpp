@@ -1,15 +1,12 @@
 // The Linux process layer's handling of processes named by their ids, as where the kernel
-// has no pidfds, tested on real child processes.
-#include <fcntl.h>
+// has no pidfds, tested on real child processes. (The monitor's closing of what it inherited
+// is seen end to end, in supervise_posix_test.cpp.)
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
-#include "process/descriptors_posix.h"
 #include "process/handle_posix.h"
 #include "process/platform.h"
 
@@ -73,49 +70,5 @@ TEST(ProcessNamedById, ThatIsNoChildIsNeitherEndedNorWaitedFor) {
     close(ends[0]);
     close(ends[1]);
 }
-
-struct ClosingCase {
-    const char* title;
-    std::vector<int> kept;
-};
-
-void PrintTo(const ClosingCase& c, std::ostream* out) {
-    *out << c.title;
-}
-
-class DescriptorsClosed : public ::testing::TestWithParam<ClosingCase> {};
-
-// In a child: descriptors 3 to 7 open, then all closed but the kept ones; the child's exit
-// code has a bit set for each of the descriptors 0 to 7 left open.
-TEST_P(DescriptorsClosed, AllButTheKeptOnesAndTheStandardStreams) {
-    const std::vector<int>& kept = GetParam().kept;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        for (int fd = 3; fd <= 7; ++fd) {
-            dup2(STDERR_FILENO, fd);
-        }
-        platform::posix::closeDescriptorsBut(kept.at(0), kept.at(1));
-        int open = 0;
-        for (int fd = 0; fd <= 7; ++fd) {
-            open |= fcntl(fd, F_GETFD) != -1 ? 1 << fd : 0;
-        }
-        _exit(open);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    int expected = 0b111;
-    for (const int fd : kept) {
-        expected |= fd >= 0 ? 1 << fd : 0;
-    }
-    EXPECT_EQ(WEXITSTATUS(status), expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Kept, DescriptorsClosed,
-                         ::testing::Values(ClosingCase{"none", {-1, -1}},
-                                           ClosingCase{"one", {5, -1}}, ClosingCase{"two", {7, 4}},
-                                           ClosingCase{"neighbours", {3, 4}}),
-                         [](const ::testing::TestParamInfo<ClosingCase>& info) {
-                             return std::string(info.param.title);
-                         });
 
 } // namespace

@@ -151,9 +151,11 @@ std::vector<UnixProcess> unixProcessesNaming(const std::string& text) {
     return found;
 }
 
-void killUnixProcess(unsigned long pid) {
-    // The shell's own kill: /bin/sh is there on every Debian system, /bin/kill is not.
-    std::string line = "sh -c \"kill -9 " + std::to_string(pid) + "\"";
+namespace {
+
+// Starts /bin/sh -c <command> as a Unix program; the process handle is returned.
+UniqueHandle startUnixShell(const std::string& command) {
+    std::string line = "sh -c \"" + command + "\"";
     std::vector<char> buffer(line.begin(), line.end());
     buffer.push_back('\0');
     STARTUPINFOA startup{};
@@ -163,9 +165,16 @@ void killUnixProcess(unsigned long pid) {
                         &startup, &info)) {
         throw std::runtime_error(lastErrorText("CreateProcessA " + line));
     }
-    WaitForSingleObject(info.hProcess, kQuickLimitMs);
     CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
+    return UniqueHandle(info.hProcess);
+}
+
+} // namespace
+
+void killUnixProcess(unsigned long pid) {
+    // The shell's own kill: /bin/sh is there on every Debian system, /bin/kill is not.
+    const UniqueHandle shell = startUnixShell("kill -9 " + std::to_string(pid));
+    WaitForSingleObject(shell.get(), kQuickLimitMs);
 }
 
 std::string unixPathOf(const std::string& path) {
@@ -184,21 +193,10 @@ std::string unixPathOf(const std::string& path) {
 }
 
 void runUnixShell(const std::string& command, const std::function<bool()>& done) {
-    std::string line = "sh -c \"" + command + "\"";
-    std::vector<char> buffer(line.begin(), line.end());
-    buffer.push_back('\0');
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessA("Z:\\bin\\sh", buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
-        throw std::runtime_error(lastErrorText("CreateProcessA " + line));
-    }
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
+    startUnixShell(command);
     // The handle of a Unix program may be signalled before the program has run.
     if (!pollFor(kQuickLimitMs, done)) {
-        throw std::runtime_error("no effect seen of " + line);
+        throw std::runtime_error("no effect seen of " + command);
     }
 }
 
