@@ -1,6 +1,6 @@
 // The Linux process layer's handling of processes named by their ids, as where the kernel
-// has no pidfds, tested on real child processes. (The monitor's closing of what it inherited
-// is seen end to end, in supervise_posix_test.cpp.)
+// has no pidfds, tested on real processes. (Children named by their ids are waited for,
+// ended and reaped in the end-to-end tests' WithoutPidfds run.)
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,19 +22,6 @@ pid_t sleepingChild() {
         }
     }
     return pid;
-}
-
-TEST(ProcessNamedById, IsWaitedForEndedAndReapedAsAChild) {
-    const pid_t pid = sleepingChild();
-    ASSERT_GT(pid, 0);
-    const ProcessHandle child = platform::posix::handleForProcessId(pid);
-
-    EXPECT_FALSE(platform::hasEnded(child));
-    platform::terminate(child);
-    platform::waitForExit(child);
-    EXPECT_TRUE(platform::hasEnded(child));
-    EXPECT_EQ(platform::exitCodeOf(child), 128 + SIGKILL);
-    EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1) << "the child was not reaped";
 }
 
 // A process that is not a child of this one may have been reaped by someone else, and its

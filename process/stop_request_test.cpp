@@ -37,17 +37,14 @@ INSTANTIATE_TEST_SUITE_P(
         StopCase{"a second Ctrl+C ends the VM", R::Interrupt, true, 1, A::EndVm},
         StopCase{"a second interrupt sent to the launcher ends the VM", R::Interrupt, false, 1,
                  A::EndVm},
-        StopCase{"and so does every later one", R::Interrupt, true, 5, A::EndVm},
         StopCase{"Ctrl+Break and Ctrl+\\ are the VM's thread dump", R::Quit, true, 0, A::LeaveToVm},
         StopCase{"a thread dump is no interrupt", R::Quit, true, 1, A::LeaveToVm},
         StopCase{"quit sent to the launcher alone goes on", R::Quit, false, 1, A::PassOnToVm},
         StopCase{"termination goes on", R::Terminate, false, 0, A::PassOnToVm},
-        StopCase{"after interrupts too", R::Terminate, false, 1, A::PassOnToVm},
         StopCase{"a hang-up sent by a program goes on", R::HangUp, false, 0, A::PassOnToVm},
         StopCase{"the terminal's hang-up reached the VM itself", R::HangUp, true, 0, A::LeaveToVm},
         StopCase{"console closed, log-off or shutdown: the launcher waits", R::Close, true, 0,
-                 A::WaitForVm},
-        StopCase{"also after an interrupt", R::Close, true, 1, A::WaitForVm}),
+                 A::WaitForVm}),
     testing_support::TitleName());
 
 } // namespace

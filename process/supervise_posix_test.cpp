@@ -352,28 +352,6 @@ TEST(SupervisePosix, NoMonitorIsLeftAfterANormalEnd) {
     EXPECT_TRUE(processesRunningFrom(installation.dir()).empty());
 }
 
-// An interrupt sent by a program to the launcher's process group reaches the VM directly,
-// and once more through the launcher; a VM that ignores interrupts is ended by the second.
-TEST(SupervisePosix, SecondInterruptOnTheProcessGroupEndsAVmThatIgnoresThem) {
-    Installation installation;
-    Launch launch = heldVm();
-    launch.env.push_back({"STAND_IN_IGNORE_INT", "1"});
-    launch.ownProcessGroup = true;
-    LauncherRun run(installation, launch);
-    const std::optional<ProcessRef> vm = run.waitForVm();
-    const std::optional<ProcessRef> monitor = waitForMonitor(run.pid());
-    ASSERT_TRUE(vm && monitor);
-
-    kill(-run.pid(), SIGINT);
-    // Taken by the launcher before the next comes: two pending at once would count as one.
-    ASSERT_TRUE(waitUntil([&] { return !signalPending(run.pid(), SIGINT); }, kRunLimit));
-    EXPECT_TRUE(isRunning(*vm)) << "the first interrupt ended the VM";
-    kill(-run.pid(), SIGINT);
-    EXPECT_EQ(run.finish(), Outcome::exitCode(128 + SIGKILL));
-    EXPECT_TRUE(endsWithin(*vm, kRunLimit)) << "the VM outlived the launcher";
-    EXPECT_TRUE(endsWithin(*monitor, kRunLimit)) << "the monitor outlived the launcher";
-}
-
 // Keys typed on the terminal send their signal to the terminal's foreground process group,
 // the launcher's and the VM's (the monitor, in a session of its own, is not in it), marked as
 // the kernel's: the VM decides, as it would alone. Ctrl+\ asks a JVM for a thread dump and
@@ -397,26 +375,6 @@ TEST(SupervisePosix, KeysOnTheTerminalAreTheVmsToDecide) {
     run.type("\x03");
     EXPECT_EQ(run.finish(), Outcome::exitCode(3));
     EXPECT_EQ(readFile(log), "3\n3\n2\n");
-    EXPECT_TRUE(endsWithin(*monitor, kRunLimit)) << "the monitor outlived the launcher";
-}
-
-// A stop sent to every process of the run (systemd stopping a service, a tree kill): the
-// monitor is not ended by it, so the VM is not killed on its account; the VM gets it directly
-// and through the launcher, shuts down, and the run ends with the VM's own status.
-TEST(SupervisePosix, TermToEveryProcessEndsTheRunWithTheVmsStatus) {
-    Installation installation;
-    Launch launch = signalCatchingVm(installation, 1);
-    launch.env.push_back({"STAND_IN_CLEANUP_MS", "500"}); // as a JVM's shutdown hooks take
-    LauncherRun run(installation, launch);
-    const std::optional<ProcessRef> vm = run.waitForVm();
-    const std::optional<ProcessRef> monitor = waitForMonitor(run.pid());
-    ASSERT_TRUE(vm && monitor);
-
-    for (const pid_t pid : {monitor->pid, run.pid(), vm->pid}) {
-        kill(pid, SIGTERM);
-    }
-    EXPECT_EQ(run.finish(), Outcome::exitCode(3));
-    EXPECT_EQ(readFile(installation.path("signals.txt")), "15\ncleaned up\n");
     EXPECT_TRUE(endsWithin(*monitor, kRunLimit)) << "the monitor outlived the launcher";
 }
 
@@ -491,7 +449,6 @@ INSTANTIATE_TEST_SUITE_P(
                    {SIGHUP},
                    Outcome::exitCode(3),
                    "15\n"},
-        SignalCase{"InterruptEndsTheVm", {SIGINT}, 0, {}, Outcome::exitCode(128 + SIGINT), ""},
         SignalCase{"VmEndsOnInterruptWithItsOwnCode", {SIGINT}, 1, {}, Outcome::exitCode(3), "2\n"},
         SignalCase{"SecondInterruptEndsTheVm",
                    {SIGINT, SIGINT},

@@ -156,20 +156,6 @@ std::optional<ProcessRef> waitForMonitor(pid_t launcher) {
     return monitor;
 }
 
-bool signalPending(pid_t pid, int signal) {
-    std::istringstream lines(readFile(procPath(pid, "status")));
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.rfind("ShdPnd:", 0) == 0 || line.rfind("SigPnd:", 0) == 0) {
-            const unsigned long long pending = std::stoull(line.substr(7), nullptr, 16);
-            if ((pending >> (signal - 1) & 1U) != 0) {
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
 bool isPidfdLink(const std::string& target) {
     return target == "anon_inode:[pidfd]" || target.rfind("pidfd:", 0) == 0;
 }

@@ -76,10 +76,6 @@ std::vector<ProcessRef> processesRunningFrom(const std::string& directory);
 std::optional<ProcessRef> monitorOf(pid_t launcher);
 std::optional<ProcessRef> waitForMonitor(pid_t launcher);
 
-// True while a signal sent to the process waits to be handled (kill posts it at once; the
-// process takes it when it next runs).
-bool signalPending(pid_t pid, int signal);
-
 bool isPidfdLink(const std::string& target);
 // The process a pidfd held by `holder` names, from the descriptor's "Pid:" line.
 pid_t pidNamedBy(pid_t holder, const std::string& fd);
