@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 namespace {
 
 struct QuoteCase {
+    std::string title;
     std::string text;
     std::string quoted;
 };
@@ -21,15 +24,19 @@ TEST_P(Quoting, EscapesOnlyWhatTheParserWouldChange) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, Quoting,
-    ::testing::Values(QuoteCase{"", R"("")"}, QuoteCase{"out", R"("out")"},
-                      QuoteCase{"a b\tc", "\"a b\tc\""},
-                      QuoteCase{R"(C:\dir\file)", R"("C:\dir\file")"},
-                      QuoteCase{R"(\\server\share)", R"("\\server\share")"},
-                      QuoteCase{R"(C:\out\)", R"("C:\out\\")"},
-                      QuoteCase{R"(C:\out\\)", R"("C:\out\\\\")"}, QuoteCase{R"(a"b)", R"("a\"b")"},
-                      QuoteCase{R"(a\"b)", R"("a\\\"b")"}, QuoteCase{R"(a\\"b)", R"("a\\\\\"b")"},
-                      QuoteCase{R"(")", R"("\"")"}, QuoteCase{R"(\)", R"("\\")"},
-                      QuoteCase{"\xE4\xF6\xFC", "\"\xE4\xF6\xFC\""}));
+    ::testing::Values(QuoteCase{"empty", "", R"("")"}, QuoteCase{"plain word", "out", R"("out")"},
+                      QuoteCase{"blank and tab", "a b\tc", "\"a b\tc\""},
+                      QuoteCase{"backslashes in a path", R"(C:\dir\file)", R"("C:\dir\file")"},
+                      QuoteCase{"UNC path", R"(\\server\share)", R"("\\server\share")"},
+                      QuoteCase{"trailing backslash", R"(C:\out\)", R"("C:\out\\")"},
+                      QuoteCase{"two trailing backslashes", R"(C:\out\\)", R"("C:\out\\\\")"},
+                      QuoteCase{"quote", R"(a"b)", R"("a\"b")"},
+                      QuoteCase{"backslash before a quote", R"(a\"b)", R"("a\\\"b")"},
+                      QuoteCase{"two backslashes before a quote", R"(a\\"b)", R"("a\\\\\"b")"},
+                      QuoteCase{"only a quote", R"(")", R"("\"")"},
+                      QuoteCase{"only a backslash", R"(\)", R"("\\")"},
+                      QuoteCase{"bytes above 127", "\xE4\xF6\xFC", "\"\xE4\xF6\xFC\""}),
+    testing_support::TitleName());
 
 // A -J value stays unquoted: only double quotes, with the backslashes right before them,
 // are escaped; trailing backslashes and blanks stay, and nothing is added around it.
@@ -41,14 +48,19 @@ TEST_P(QuotesOnly, EscapesOnlyDoubleQuotes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, QuotesOnly,
-    ::testing::Values(QuoteCase{"", ""}, QuoteCase{"-Xmx1m", "-Xmx1m"},
-                      QuoteCase{"-Dx=a b\tc", "-Dx=a b\tc"},
-                      QuoteCase{R"(-Dp=C:\out\)", R"(-Dp=C:\out\)"},
-                      QuoteCase{R"(\\server\share\\)", R"(\\server\share\\)"},
-                      QuoteCase{R"(-Dx=a"b)", R"(-Dx=a\"b)"}, QuoteCase{R"(a\"b)", R"(a\\\"b)"},
-                      QuoteCase{R"(a\\"b)", R"(a\\\\\"b)"}, QuoteCase{R"(")", R"(\")"},
-                      QuoteCase{R"(-Dx="a b" c\)", R"(-Dx=\"a b\" c\)"},
-                      QuoteCase{R"(x\ "y)", R"(x\ \"y)"}, QuoteCase{"\xE4\"", "\xE4\\\""}));
+    ::testing::Values(
+        QuoteCase{"empty", "", ""}, QuoteCase{"plain option", "-Xmx1m", "-Xmx1m"},
+        QuoteCase{"blanks and a tab", "-Dx=a b\tc", "-Dx=a b\tc"},
+        QuoteCase{"trailing backslash", R"(-Dp=C:\out\)", R"(-Dp=C:\out\)"},
+        QuoteCase{"backslashes before no quote", R"(\\server\share\\)", R"(\\server\share\\)"},
+        QuoteCase{"quote", R"(-Dx=a"b)", R"(-Dx=a\"b)"},
+        QuoteCase{"backslash before a quote", R"(a\"b)", R"(a\\\"b)"},
+        QuoteCase{"two backslashes before a quote", R"(a\\"b)", R"(a\\\\\"b)"},
+        QuoteCase{"only a quote", R"(")", R"(\")"},
+        QuoteCase{"quoted value and a trailing backslash", R"(-Dx="a b" c\)", R"(-Dx=\"a b\" c\)"},
+        QuoteCase{"backslash before a blank", R"(x\ "y)", R"(x\ \"y)"},
+        QuoteCase{"byte above 127 before a quote", "\xE4\"", "\xE4\\\""}),
+    testing_support::TitleName());
 
 TEST(ProgramNameQuoting, QuotesOnlyEmptyOrBlankNamesAndNeverEscapes) {
     EXPECT_EQ(quoteProgramNameIfNeeded("se_javac"), "se_javac");
