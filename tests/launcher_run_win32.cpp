@@ -7,9 +7,11 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <stdexcept>
 
 #include "javacmd/quoting.h"
+#include "start_for_test_win32.h"
 #include "test_support.h"
 
 namespace launcher_run {
@@ -155,14 +157,11 @@ namespace {
 
 // Starts /bin/sh -c <command> as a Unix program; the process handle is returned.
 UniqueHandle startUnixShell(const std::string& command) {
-    std::string line = "sh -c \"" + command + "\"";
-    std::vector<char> buffer(line.begin(), line.end());
-    buffer.push_back('\0');
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
+    const std::string line = "sh -c \"" + command + "\"";
+    test_start::StartOptions options;
+    options.application = "Z:\\bin\\sh";
     PROCESS_INFORMATION info{};
-    if (!CreateProcessA("Z:\\bin\\sh", buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
+    if (!test_start::startForTest(line, options, info, std::cout)) {
         throw std::runtime_error(lastErrorText("CreateProcessA " + line));
     }
     CloseHandle(info.hThread);
@@ -316,6 +315,47 @@ std::vector<std::string> sortedEnvironment(const char* block) {
 // ---------------------------------------------------------------------------------------
 // A started launcher
 
+namespace {
+
+// How often the processes of a Launch's job are looked at.
+constexpr DWORD kSampleMs = 5;
+// What a test needs of a process it only looks at.
+constexpr DWORD kLookRights = PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE;
+
+DWORD parentOf(DWORD pid) {
+    const std::optional<PROCESSENTRY32> entry =
+        findProcess([pid](const PROCESSENTRY32& process) { return process.th32ProcessID == pid; });
+    return entry ? entry->th32ParentProcessID : 0;
+}
+
+// The file a process was started from, which the system still tells after its end while a
+// handle holds it; empty when it cannot be told.
+std::string imagePathOf(HANDLE process) {
+    char path[MAX_PATH * 4] = {};
+    DWORD size = sizeof(path);
+    if (process == nullptr || !QueryFullProcessImageNameA(process, 0, path, &size)) {
+        return "";
+    }
+    return std::string(path, size);
+}
+
+// The Windows directory with a backslash at its end.
+std::string windowsDirectory() {
+    char path[MAX_PATH] = {};
+    const UINT length = GetWindowsDirectoryA(path, MAX_PATH);
+    std::string directory(path, length < MAX_PATH ? length : 0);
+    return directory.empty() || directory.back() == '\\' ? directory : directory + '\\';
+}
+
+bool startsWithIgnoringCase(const std::string& text, const std::string& start) {
+    return !start.empty() && text.size() >= start.size() &&
+           CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, text.c_str(),
+                          static_cast<int>(start.size()), start.c_str(),
+                          static_cast<int>(start.size())) == CSTR_EQUAL;
+}
+
+} // namespace
+
 Launch::Launch(const std::string& commandLine, const std::string& outputDir,
                const std::string& currentDir, const std::string& applicationName)
     : outputPath_(outputDir + "launcher-out.txt"), errorPath_(outputDir + "launcher-err.txt") {
@@ -345,12 +385,14 @@ Launch::Launch(const std::string& commandLine, const std::string& outputDir,
     startup.hStdOutput = output.get();
     startup.hStdError = error.get();
 
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
+    test_start::StartOptions options;
+    options.application = applicationName.empty() ? nullptr : applicationName.c_str();
+    options.inheritHandles = TRUE;
+    options.creationFlags = CREATE_SUSPENDED;
+    options.currentDir = currentDir.empty() ? nullptr : currentDir.c_str();
+    options.startup = &startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessA(applicationName.empty() ? nullptr : applicationName.c_str(), line.data(),
-                        nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
-                        currentDir.empty() ? nullptr : currentDir.c_str(), &startup, &info)) {
+    if (!test_start::startForTest(commandLine, options, info, std::cout)) {
         throw std::runtime_error(lastErrorText("CreateProcessA " + commandLine.substr(0, 200)));
     }
     process_ = UniqueHandle(info.hProcess);
@@ -360,6 +402,16 @@ Launch::Launch(const std::string& commandLine, const std::string& outputDir,
         TerminateProcess(process_.get(), 1);
         throw std::runtime_error(lastErrorText("AssignProcessToJobObject"));
     }
+    stopSampling_ = UniqueHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    sampler_ = std::thread([this] {
+        do {
+            try {
+                sampleMembers();
+            } catch (const std::exception&) {
+                // Looked at again in a moment, and once more when the test asks.
+            }
+        } while (WaitForSingleObject(stopSampling_.get(), kSampleMs) == WAIT_TIMEOUT);
+    });
     ResumeThread(thread.get());
 }
 
@@ -367,6 +419,8 @@ Launch::~Launch() {
     TerminateJobObject(job_.get(), 1);
     TerminateProcess(process_.get(), 1);
     allEndWithin(kQuickLimitMs);
+    SetEvent(stopSampling_.get());
+    sampler_.join();
 }
 
 std::optional<DWORD> Launch::waitForExit(DWORD limitMs) const {
@@ -388,6 +442,39 @@ JOBOBJECT_BASIC_ACCOUNTING_INFORMATION Launch::accounting() const {
         throw std::runtime_error(lastErrorText("QueryInformationJobObject"));
     }
     return information;
+}
+
+void Launch::sampleMembers() const {
+    const std::vector<DWORD> running = runningProcessIds();
+    const std::lock_guard<std::mutex> lock(membersMutex_);
+    for (const DWORD pid : running) {
+        if (std::none_of(members_.begin(), members_.end(),
+                         [pid](const Member& member) { return member.pid == pid; })) {
+            members_.push_back(
+                Member{pid, parentOf(pid), UniqueHandle(OpenProcess(kLookRights, FALSE, pid))});
+        }
+    }
+}
+
+StartedProcesses Launch::processesStarted() const {
+    sampleMembers();
+    StartedProcesses started;
+    started.count = accounting().TotalProcesses;
+    const std::string windows = windowsDirectory();
+    const std::lock_guard<std::mutex> lock(membersMutex_);
+    for (const Member& member : members_) {
+        const std::string image = imagePathOf(member.handle.get());
+        const std::string seen = std::to_string(member.pid) + " " + (image.empty() ? "?" : image) +
+                                 " (started by " + std::to_string(member.parentPid) + ")";
+        if (!image.empty() && startsWithIgnoringCase(image, windows)) {
+            --started.count;
+            std::cout << "not counted: process " << seen << ", a program of Wine's own"
+                      << std::endl;
+        } else {
+            started.seen.push_back(seen);
+        }
+    }
+    return started;
 }
 
 bool Launch::allEndWithin(DWORD limitMs) const {
@@ -421,6 +508,13 @@ std::vector<DWORD> Launch::runningProcessIds() const {
 bool Launch::endAll(DWORD limitMs) const {
     TerminateJobObject(job_.get(), 1);
     return allEndWithin(limitMs);
+}
+
+void PrintTo(const StartedProcesses& started, std::ostream* out) {
+    *out << started.count << " processes";
+    for (const std::string& seen : started.seen) {
+        *out << "\n  " << seen;
+    }
 }
 
 std::string commandLine(const std::string& launcher, const std::vector<std::string>& arguments) {
