@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/lead_bytes.h"
 #include "process/console_events_win32.h"
 #include "process/platform.h"
 #include "process/search_path.h"
@@ -137,8 +138,8 @@ std::string searchPathWithoutCurrentDirectory() {
         systemString([](char* buffer, DWORD size) { return GetSystemDirectoryA(buffer, size); });
     const std::string windows =
         systemString([](char* buffer, DWORD size) { return GetWindowsDirectoryA(buffer, size); });
-    return rootedPathEntries(searchEntryOfFile(own) + ';' + system + ';' + windows + "\\System;" +
-                             windows + ';' + environmentVariable("PATH"));
+    return rootedPathEntries(searchEntryOfFile(own, ansiLeadBytes()) + ';' + system + ';' +
+                             windows + "\\System;" + windows + ';' + environmentVariable("PATH"));
 }
 
 // The file to start for a command line. A program named without any directory or drive is
@@ -152,7 +153,7 @@ struct Application {
 Application applicationFor(const std::string& commandLine) {
     Application application;
     const std::string name = programNameOf(commandLine);
-    if (name.empty() || name.find_first_of("\\/:") != std::string::npos) {
+    if (name.empty() || ansiLeadBytes().findLastOf(name, "\\/:") != std::string::npos) {
         return application;
     }
     const std::string searchPath = searchPathWithoutCurrentDirectory();
