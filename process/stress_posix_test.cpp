@@ -159,8 +159,7 @@ stress::Leftovers endEarly(const Installation& installation, int signal, int mom
     waitUntil([&] { return processesRunningFrom(installation.dir()).empty(); }, kRunLimit);
     stress::Leftovers left;
     for (const ProcessRef& process : processesRunningFrom(installation.dir())) {
-        ++(linkTarget(procPath(process.pid, "exe")) == installation.java() ? left.vms
-                                                                           : left.monitors);
+        ++(executableOf(process.pid) == installation.java() ? left.vms : left.monitors);
         kill(process.pid, SIGKILL);
     }
     return left;

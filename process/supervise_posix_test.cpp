@@ -252,7 +252,7 @@ TEST_P(EachLauncher, MonitorIsItselfDetachedAndHoldsOnlyItsHandles) {
     const std::vector<std::string> words = commandLineOf(monitor->pid);
     ASSERT_EQ(words.size(), 4u);
     EXPECT_EQ(words[0], installation.launcher());
-    EXPECT_EQ(linkTarget(procPath(monitor->pid, "exe")), installation.launcher());
+    EXPECT_EQ(executableOf(monitor->pid), installation.launcher());
     const std::optional<ProcessStat> stat = statOf(monitor->pid);
     ASSERT_TRUE(stat);
     EXPECT_EQ(stat->session, monitor->pid) << "the monitor is not in a session of its own";
@@ -551,7 +551,7 @@ TEST_P(WithoutProc, MonitorStartsOrTheVmDoesNot) {
             kStartLimit))
             << "no monitor";
         ASSERT_TRUE(vm);
-        EXPECT_EQ(linkTarget(procPath(monitor->pid, "exe")), installation.launcher());
+        EXPECT_EQ(executableOf(monitor->pid), installation.launcher());
         EXPECT_EQ(run.vmArgv(), expectedVmArgv(installation, {}, {"x"}));
         run.releaseVm();
     }
@@ -730,7 +730,7 @@ TEST(SupervisePosix, MonitorIsThisExecutableWhateverArgv0Names) {
     const std::optional<ProcessRef> monitor = waitForMonitor(run.pid());
     ASSERT_TRUE(monitor);
 
-    EXPECT_EQ(linkTarget(procPath(monitor->pid, "exe")), installation.launcher());
+    EXPECT_EQ(executableOf(monitor->pid), installation.launcher());
     run.releaseVm();
     EXPECT_EQ(run.finish(), Outcome::exitCode(0));
 }

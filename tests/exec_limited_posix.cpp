@@ -26,6 +26,16 @@ namespace {
 constexpr int kCannotRun = 125;
 constexpr unsigned kPidfdIdType = 3;
 
+// The filter answers the system calls of the processor this program is built for; a call
+// made for any other ends the process.
+#if defined(__x86_64__)
+constexpr unsigned kOwnArchitecture = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+constexpr unsigned kOwnArchitecture = AUDIT_ARCH_AARCH64;
+#else
+#error "exec_limited: no seccomp architecture for this processor"
+#endif
+
 constexpr sock_filter statement(unsigned short code, unsigned value) {
     return sock_filter{code, 0, 0, value};
 }
@@ -38,7 +48,7 @@ bool refusePidfds() {
     constexpr unsigned kInvalid = SECCOMP_RET_ERRNO | EINVAL;
     const std::array<sock_filter, 16> program = {
         statement(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-        jumpIfEqual(AUDIT_ARCH_X86_64, 1, 0),
+        jumpIfEqual(kOwnArchitecture, 1, 0),
         statement(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
         statement(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
         jumpIfEqual(434, 6, 0), // pidfd_open

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -95,7 +96,9 @@ bool endsWithin(const ProcessRef& process, Millis limit) {
     return waitUntil([&] { return !isRunning(process); }, limit);
 }
 
-std::vector<std::string> commandLineOf(pid_t pid) {
+namespace {
+
+std::vector<std::string> rawCommandLineOf(pid_t pid) {
     const std::string text = readFile(procPath(pid, "cmdline"));
     std::vector<std::string> words;
     std::size_t start = 0;
@@ -103,6 +106,42 @@ std::vector<std::string> commandLineOf(pid_t pid) {
         const std::size_t end = text.find('\0', start);
         words.push_back(text.substr(start, end - start));
         start = end == std::string::npos ? text.size() : end + 1;
+    }
+    return words;
+}
+
+bool runsInTheEmulator(pid_t pid) {
+    if (!testing_support::underUserModeEmulation()) {
+        return false;
+    }
+    static const std::string emulator = fs::canonical(testing_support::userModeEmulator());
+    return linkTarget(procPath(pid, "exe")) == emulator;
+}
+
+} // namespace
+
+std::string executableOf(pid_t pid) {
+    if (!runsInTheEmulator(pid)) {
+        return linkTarget(procPath(pid, "exe"));
+    }
+    // The path exec was given, which the kernel's own link shows resolved.
+    const std::vector<std::string> words = rawCommandLineOf(pid);
+    if (words.size() < 2) {
+        return std::string();
+    }
+    fs::path program = words[1];
+    if (program.is_relative()) {
+        program = fs::path(linkTarget(procPath(pid, "cwd"))) / program;
+    }
+    std::error_code error;
+    const fs::path resolved = fs::canonical(program, error);
+    return error ? program.string() : resolved.string();
+}
+
+std::vector<std::string> commandLineOf(pid_t pid) {
+    std::vector<std::string> words = rawCommandLineOf(pid);
+    if (runsInTheEmulator(pid)) {
+        words.erase(words.begin(), words.begin() + std::min<std::size_t>(2, words.size()));
     }
     return words;
 }
@@ -128,7 +167,7 @@ std::vector<pid_t> allProcessIds() {
 std::vector<ProcessRef> processesRunningFrom(const std::string& directory) {
     std::vector<ProcessRef> found;
     for (const pid_t pid : allProcessIds()) {
-        if (linkTarget(procPath(pid, "exe")).rfind(directory, 0) == 0) {
+        if (executableOf(pid).rfind(directory, 0) == 0) {
             if (const std::optional<ProcessRef> process = refOf(pid)) {
                 found.push_back(*process);
             }
@@ -412,7 +451,7 @@ std::optional<ProcessRef> LauncherRun::waitForVm() const {
                 return false;
             }
             const auto pid = static_cast<pid_t>(std::stol(text));
-            if (linkTarget(procPath(pid, "exe")) != installation_.java()) {
+            if (executableOf(pid) != installation_.java()) {
                 return false;
             }
             vm = refOf(pid);

@@ -65,6 +65,11 @@ std::optional<ProcessRef> refOf(pid_t pid);
 bool isRunning(const ProcessRef& process);
 bool endsWithin(const ProcessRef& process, Millis limit);
 
+// The program a process runs and its argv. Under user-mode emulation a program started
+// through binfmt_misc runs inside the emulator: /proc shows the emulator as its executable and
+// a command line of the interpreter, the program's path and then the program's own argv (the
+// entry keeps argv[0], flag P); these give the program's.
+std::string executableOf(pid_t pid);
 std::vector<std::string> commandLineOf(pid_t pid);
 std::string linkTarget(const std::string& path);
 std::vector<pid_t> allProcessIds();
