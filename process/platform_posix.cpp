@@ -224,6 +224,10 @@ int execFirst(char* const* paths, char* const* argv) {
 // where it cannot be read (no /proc). The forked monitor keeps a copy.
 unsigned long long vmStartTime = 0;
 
+// The write end of the pipe that stands for the launcher where processes are named by their
+// ids; -1 elsewhere.
+int launcherPipeWriteEnd = -1;
+
 unsigned long long startTimeOf(pid_t pid) {
     const std::string path = "/proc/" + std::to_string(pid) + "/stat";
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -273,10 +277,14 @@ void standardStreamsOnDevNull() {
 }
 
 // Ends the VM once the launcher has ended. A VM named by its id is not the monitor's child:
-// it is signalled only while its id names a process started when the VM was.
-void endVmFromMonitor(ProcessHandle vm) {
+// it is signalled only where the launcher ended before it had the VM's end in hand (then it
+// writes a byte into the pipe), and only while its id names a process started when the VM
+// was.
+void endVmFromMonitor(ProcessHandle launcher, ProcessHandle vm) {
     if (const pid_t pid = processIdOf(vm)) {
-        if (vmStartTime != 0 && startTimeOf(pid) == vmStartTime) {
+        char byte = 0;
+        if (read(descriptorOf(launcher), &byte, 1) != 1 && vmStartTime != 0 &&
+            startTimeOf(pid) == vmStartTime) {
             kill(pid, SIGKILL);
         }
         return;
@@ -300,7 +308,7 @@ void endVmFromMonitor(ProcessHandle vm) {
     standardStreamsOnDevNull();
     posix::closeDescriptorsBut(descriptorOf(launcher), descriptorOf(vm));
     waitForExit(launcher);
-    endVmFromMonitor(vm);
+    endVmFromMonitor(launcher, vm);
     _exit(0);
 }
 
@@ -313,12 +321,13 @@ ProcessResult openOwnProcess() {
                          : succeeded(ProcessHandle(pidfd));
     }
     // The monitor waits for the end of this pipe: its write end closes when the launcher
-    // ends, however it ends, as nothing else holds it (close-on-exec keeps it from the VM and
-    // the monitor).
+    // ends, however it ends, as nothing else holds it (close-on-exec keeps it from the VM,
+    // and the monitor closes it).
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) {
         return failedWith(static_cast<unsigned long>(errno));
     }
+    launcherPipeWriteEnd = ends[1];
     const int readEnd = placeHandle(ends[0]);
     return readEnd < 0 ? failedWith(static_cast<unsigned long>(errno))
                        : succeeded(ProcessHandle(readEnd));
@@ -508,6 +517,10 @@ ProcessEnd endOf(ProcessHandle process) {
     int result = -1;
     errno = EBADF;
     if (const pid_t pid = processIdOf(process)) {
+        // Once reaped, the VM's id may name another process: the monitor is told to leave it.
+        if (launcherPipeWriteEnd >= 0) {
+            (void)!write(launcherPipeWriteEnd, "", 1);
+        }
         const std::lock_guard<std::mutex> lock(reaping);
         do {
             result = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED);
