@@ -519,7 +519,8 @@ ProcessEnd endOf(ProcessHandle process) {
     if (const pid_t pid = processIdOf(process)) {
         // Once reaped, the VM's id may name another process: the monitor is told to leave it.
         if (launcherPipeWriteEnd >= 0) {
-            (void)!write(launcherPipeWriteEnd, "", 1);
+            // Should it fail, the monitor still checks the VM's start time.
+            [[maybe_unused]] const ssize_t written = write(launcherPipeWriteEnd, "", 1);
         }
         const std::lock_guard<std::mutex> lock(reaping);
         do {
