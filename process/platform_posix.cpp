@@ -10,9 +10,9 @@
 // - the VM has SIGKILL as its parent-death signal, so the kernel ends it with the launcher;
 // - the monitor learns of the launcher's end from a pipe whose write end only the launcher
 //   holds. The VM is not its child, so that its id could name another process by the time
-//   the monitor acts: it ends the VM only while the id names a process started when the VM
-//   was (for a VM whose exec cleared its parent-death signal: a setuid, setgid or
-//   file-capability java).
+//   the monitor acts: it ends the VM only where the launcher ended before it had the VM's end
+//   in hand, and only while the id names a process started when the VM was (for a VM whose
+//   exec cleared its parent-death signal: a setuid, setgid or file-capability java).
 // Every descriptor of the launcher's own is close-on-exec; the monitor closes all but its two
 // handles.
 #include "process/platform.h"
