@@ -33,9 +33,9 @@ namespace {
     fail("Cannot get exit code of java virtual machine", code, insert);
 }
 
-// What the watcher thread needs to start the monitor and watch it, and how the two threads
-// agree on who ends the process: the main thread when the VM has ended, or the watcher when
-// the monitor cannot be started.
+// What it takes to start the monitor and watch it, and, where a watcher thread does that
+// (Windows), how the two threads agree on who ends the process: the main thread when the VM
+// has ended, or the watcher when the monitor cannot be started.
 class Supervision {
   public:
     Supervision(std::string launcherName, platform::ProcessHandle launcher,
@@ -48,9 +48,10 @@ class Supervision {
     }
     platform::ProcessHandle vm() const { return vm_; }
 
-    // Watcher thread: the monitor's start has ended, well or not. A failed start ends the VM
-    // and the process, unless the VM has ended already: then its exit code stands, and the
-    // main thread ends the process with it.
+    // The monitor's start has ended, well or not (on the watcher thread, or on the main
+    // thread where there is none). A failed start ends the VM and the process, unless the VM
+    // has ended already: then its exit code stands, and the main thread ends the process
+    // with it.
     void monitorStartSettled(const platform::ProcessResult& monitor) {
         std::unique_lock<std::mutex> lock(mutex_);
         if (!monitor.ok && !ending_ && !platform::hasEnded(vm_)) {
