@@ -446,8 +446,8 @@ ProcessResult startVm(const std::string& commandLine) {
     }
     win32::handleConsoleEvents();
     ProcessResult result = startVmInJob(commandLine, options, inherited);
+    win32::passConsoleEventsTo(result.ok ? toHandle(result.process) : nullptr);
     if (result.ok) {
-        win32::passConsoleEventsTo(toHandle(result.process));
         // Wine ignores bInheritHandle above and returns a handle the monitor could not
         // inherit; on Windows the handle is inheritable already and this changes nothing.
         SetHandleInformation(toHandle(result.process), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
@@ -514,10 +514,25 @@ ProcessResult openOwnProcess() {
     return result;
 }
 
-void waitForExit(ProcessHandle process) {
-    if (namesAnotherProcess(process)) {
-        WaitForSingleObject(toHandle(process), INFINITE);
+unsigned long waitForExit(ProcessHandle process) {
+    if (namesAnotherProcess(process) &&
+        WaitForSingleObject(toHandle(process), INFINITE) == WAIT_FAILED) {
+        return GetLastError();
     }
+    return 0;
+}
+
+unsigned long waitForVm(ProcessHandle vm, ProcessHandle monitor) {
+    const std::array<HANDLE, 2> processes = {toHandle(vm), toHandle(monitor)};
+    const DWORD ended = WaitForMultipleObjects(static_cast<DWORD>(processes.size()),
+                                               processes.data(), FALSE, INFINITE);
+    if (ended == WAIT_FAILED) {
+        return GetLastError();
+    }
+    if (ended == WAIT_OBJECT_0 + 1) {
+        terminate(vm);
+    }
+    return waitForExit(vm);
 }
 
 bool hasEnded(ProcessHandle process) {
@@ -525,10 +540,20 @@ bool hasEnded(ProcessHandle process) {
            WaitForSingleObject(toHandle(process), 0) != WAIT_TIMEOUT;
 }
 
-int exitCodeOf(ProcessHandle process) {
+ProcessEnd endOf(ProcessHandle process) {
+    ProcessEnd end;
     DWORD code = 0;
-    GetExitCodeProcess(toHandle(process), &code);
-    return static_cast<int>(code);
+    if (GetExitCodeProcess(toHandle(process), &code) == FALSE) {
+        end.error = GetLastError();
+        return end;
+    }
+    end.ok = true;
+    end.exitCode = static_cast<int>(code);
+    return end;
+}
+
+void endBySignal(int /*signal*/) {
+    // Windows processes end with exit codes only: endOf never reports a signal.
 }
 
 void terminate(ProcessHandle process) {
@@ -537,8 +562,8 @@ void terminate(ProcessHandle process) {
     }
 }
 
-bool mustAwaitMonitorStart() {
-    return true;
+bool forksMonitor() {
+    return false;
 }
 
 bool startThread(void (*function)(void*), void* argument) {

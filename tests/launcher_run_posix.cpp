@@ -146,6 +146,17 @@ std::vector<std::string> commandLineOf(pid_t pid) {
     return words;
 }
 
+unsigned long long ignoredSignalsOf(pid_t pid) {
+    std::istringstream lines(readFile(procPath(pid, "status")));
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind("SigIgn:", 0) == 0) {
+            return std::stoull(line.substr(7), nullptr, 16);
+        }
+    }
+    return 0;
+}
+
 std::string linkTarget(const std::string& path) {
     std::error_code error;
     const fs::path target = fs::read_symlink(path, error);
@@ -176,14 +187,24 @@ std::vector<ProcessRef> processesRunningFrom(const std::string& directory) {
     return found;
 }
 
+std::string processNameOf(pid_t pid) {
+    std::string name = readFile(procPath(pid, "comm"));
+    if (!name.empty() && name.back() == '\n') {
+        name.pop_back();
+    }
+    return name;
+}
+
+bool isMonitorName(const std::string& name) {
+    return name.size() > 4 && name.compare(name.size() - 4, 4, "-mon") == 0;
+}
+
 std::optional<ProcessRef> monitorOf(pid_t launcher) {
     for (const pid_t pid : allProcessIds()) {
         const std::optional<ProcessStat> stat = statOf(pid);
-        if (stat && stat->parent == launcher && stat->state != 'Z') {
-            const std::vector<std::string> words = commandLineOf(pid);
-            if (words.size() == 4 && words[1] == "-monitor") {
-                return ProcessRef{pid, stat->startTime};
-            }
+        if (stat && stat->parent == launcher && stat->state != 'Z' &&
+            isMonitorName(processNameOf(pid))) {
+            return ProcessRef{pid, stat->startTime};
         }
     }
     return std::nullopt;
@@ -275,8 +296,14 @@ LauncherRun::LauncherRun(const Installation& installation, const Launch& launch)
     std::string program = launch.program.empty() ? installation.launcher() : launch.program;
     std::vector<std::string> argv{launch.argv0.empty() ? program : launch.argv0};
     argv.insert(argv.end(), launch.args.begin(), launch.args.end());
+    std::vector<std::string> limits = launch.limits;
     if (withoutPidfds()) {
-        argv.insert(argv.begin(), {SE_EXEC_LIMITED_PATH, "--without-pidfds", program});
+        limits.insert(limits.begin(), "--without-pidfds");
+    }
+    if (!limits.empty()) {
+        limits.insert(limits.begin(), SE_EXEC_LIMITED_PATH);
+        limits.push_back(program);
+        argv.insert(argv.begin(), limits.begin(), limits.end());
         program = SE_EXEC_LIMITED_PATH;
     }
     std::string terminalName;
@@ -404,6 +431,11 @@ void LauncherRun::type(const std::string& keys) const {
     if (write(terminal_, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
         ADD_FAILURE() << "cannot type on the launcher's terminal: " << std::strerror(errno);
     }
+}
+
+void LauncherRun::hangUp() {
+    close(terminal_);
+    terminal_ = -1;
 }
 
 std::optional<Outcome> LauncherRun::waitFor(Millis limit) {
