@@ -50,6 +50,14 @@ constexpr sock_filter jumpIfEqual(unsigned value, unsigned char ifTrue, unsigned
     return sock_filter{BPF_JMP | BPF_JEQ | BPF_K, ifTrue, ifFalse, value};
 }
 
+// Installs the filter for this process and the programs it starts.
+template <std::size_t N> bool install(const std::array<sock_filter, N>& program) {
+    sock_fprog filter{static_cast<unsigned short>(program.size()),
+                      const_cast<sock_filter*>(program.data())};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) == 0;
+}
+
 bool refusePidfds() {
     constexpr unsigned kNoSystemCall = SECCOMP_RET_ERRNO | ENOSYS;
     constexpr unsigned kInvalid = SECCOMP_RET_ERRNO | EINVAL;
@@ -72,10 +80,7 @@ bool refusePidfds() {
         statement(BPF_RET | BPF_K, kInvalid),
         statement(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
-    sock_fprog filter{static_cast<unsigned short>(program.size()),
-                      const_cast<sock_filter*>(program.data())};
-    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) != 0) {
+    if (!install(program)) {
         return false;
     }
     // The filter must work as intended, or the tests would not show what they claim.
@@ -91,10 +96,7 @@ bool refuseCall(unsigned number, unsigned error) {
         statement(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | error),
         statement(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
-    sock_fprog filter{static_cast<unsigned short>(program.size()),
-                      const_cast<sock_filter*>(program.data())};
-    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) != 0) {
+    if (!install(program)) {
         return false;
     }
     return syscall(number, 0, 0, 0, 0) < 0 && errno == static_cast<int>(error);

@@ -79,6 +79,17 @@ runs_32_bit_programs() {
 
 # --- Windows ------------------------------------------------------------------------------
 
+# The stand-in VM, which exits with 7, must have run with the expected command line (the
+# first entry of its record) and the launcher must have ended with its exit code.
+check_vm_record() {
+    local label=$1 identity=$2 record=$3 status=$4 expected=$5 line
+    [[ -f $record ]] || fail "$label: $identity started no VM (exit code $status)"
+    line=$(head -n 1 "$record")
+    line=${line#* }
+    [[ $line == "$expected" ]] || fail "$label: the VM of $identity got: $line"$'\n'"expected: $expected"
+    [[ $status -eq 7 ]] || fail "$label: $identity ended with $status, the VM with 7"
+}
+
 smoke_windows() {
     local system=$1 name="se_javac-$version-$1"
     local archive="dist/$name.zip"
@@ -120,7 +131,7 @@ smoke_windows() {
         [se_javac]="$head -Xmx64m $entry_class se_javac \"-d\" \"C:\\out dir\\\\\" \"A.java\""
         [se_java]="$head -Xss4m $entry_class se_java \"-cp\" \"a b\" \"Prog\" \"-J-x\" \"\""
     )
-    local identity status record line typed
+    local identity status record typed
     for identity in se_javac se_java; do
         if [[ $identity == se_javac ]]; then
             typed=(-d 'C:\out dir\' -J-Xmx64m A.java)
@@ -132,12 +143,7 @@ smoke_windows() {
         (cd "$base/elsewhere" &&
             STAND_IN_RECORD="$(windows_path "$record")" STAND_IN_EXIT=7 WINEPATH="$install_win" \
                 timeout 120 "$root/tools/wine-run" cmd /c "$identity" "${typed[@]}") || status=$?
-        [[ -f $record ]] || fail "$system: $identity by bare name started no VM (exit code $status)"
-        line=$(head -n 1 "$record")
-        line=${line#* }
-        [[ $line == "${expected[$identity]}" ]] ||
-            fail "$system: the VM of $identity got: $line"$'\n'"expected: ${expected[$identity]}"
-        [[ $status -eq 7 ]] || fail "$system: $identity ended with $status, the VM with 7"
+        check_vm_record "$system" "$identity" "$record" "$status" "${expected[$identity]}"
         say "$system: $identity by bare name through PATH from another folder: the VM got" \
             "the expected command line"
     done
@@ -276,7 +282,7 @@ smoke_deb_arm64() {
         [se_javac]="$head -Xmx64m $entry_class se_javac -d out A.java"
         [se_java]="$head -Xss4m $entry_class se_java -cp out Prog -J-x"
     )
-    local status record line typed
+    local status record typed
     for identity in se_javac se_java; do
         if [[ $identity == se_javac ]]; then
             typed=(-d out -J-Xmx64m A.java)
@@ -288,12 +294,7 @@ smoke_deb_arm64() {
         (cd "$work/elsewhere" && export PATH="$root/usr/bin:/usr/bin:/bin" &&
             STAND_IN_RECORD="$record" STAND_IN_EXIT=7 timeout 120 "$identity" "${typed[@]}") ||
             status=$?
-        [[ -f $record ]] || fail "arm64 deb: $identity started no VM (exit code $status)"
-        line=$(head -n 1 "$record")
-        line=${line#* }
-        [[ $line == "${expected[$identity]}" ]] ||
-            fail "arm64 deb: the VM of $identity got: $line"$'\n'"expected: ${expected[$identity]}"
-        [[ $status -eq 7 ]] || fail "arm64 deb: $identity ended with $status, the VM with 7"
+        check_vm_record "arm64 deb" "$identity" "$record" "$status" "${expected[$identity]}"
         say "arm64 deb: $identity by bare name through its usr/bin under emulation: the VM got" \
             "the expected command line"
     done
