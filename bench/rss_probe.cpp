@@ -62,15 +62,16 @@ pid_t parentOf(pid_t pid) {
                : static_cast<pid_t>(std::strtol(status.c_str() + at + 5, nullptr, 10));
 }
 
+// The monitor is a fork of the launcher, named as the launcher with "-mon" added.
 bool isMonitor(pid_t pid) {
-    const std::string commandLine = readFile("/proc/" + std::to_string(pid) + "/cmdline");
-    const std::size_t end = commandLine.find('\0');
-    return end != std::string::npos && commandLine.compare(end + 1, 8, "-monitor") == 0 &&
-           commandLine.size() > end + 9 && commandLine[end + 9] == '\0';
+    std::string name = readFile("/proc/" + std::to_string(pid) + "/comm");
+    while (!name.empty() && name.back() == '\n') {
+        name.pop_back();
+    }
+    return name.size() > 4 && name.compare(name.size() - 4, 4, "-mon") == 0;
 }
 
-// The children of every thread of the process: the monitor is started by the launcher's
-// watcher thread, and each thread lists only its own children.
+// The children of every thread of the process (each thread lists only its own children).
 std::vector<pid_t> childrenOf(pid_t pid) {
     std::vector<pid_t> children;
     const std::string tasks = "/proc/" + std::to_string(pid) + "/task";

@@ -25,8 +25,9 @@ std::string executableName(std::string_view name, const PathStyle& style) {
     return result;
 }
 
-std::string directoryOf(const std::string& candidate, const PathStyle& style) {
-    const std::size_t lastSeparator = candidate.find_last_of(style.directoryEnds);
+std::string directoryOf(const std::string& candidate, const PathStyle& style,
+                        const LeadBytes& leadBytes) {
+    const std::size_t lastSeparator = leadBytes.findLastOf(candidate, style.directoryEnds);
     if (lastSeparator == std::string::npos) {
         return std::string(".") + style.dirSeparator;
     }
@@ -100,9 +101,10 @@ std::optional<std::string> environmentVariable(const char* name) {
 } // namespace
 
 std::string findToolDir(std::string_view name, const std::optional<std::string>& pathValue,
-                        const FileProbe& canOpen, const PathStyle& style) {
+                        const FileProbe& canOpen, const PathStyle& style,
+                        const LeadBytes& leadBytes) {
     return directoryOf(searchLauncher(name, pathValue, std::nullopt, canOpen, style).candidate,
-                       style);
+                       style, leadBytes);
 }
 
 std::string findToolDir(std::string_view name, const LookupSystem& system, const PathStyle& style) {
@@ -113,12 +115,12 @@ std::string findToolDir(std::string_view name, const LookupSystem& system, const
             result.candidate = std::move(own);
         }
     }
-    std::string directory = directoryOf(result.candidate, style);
+    std::string directory = directoryOf(result.candidate, style, system.leadBytes);
     if (system.hasConfig(directory)) {
         return directory;
     }
     const std::string finalPath = system.finalPath(result.candidate);
-    return finalPath.empty() ? directory : directoryOf(finalPath, style);
+    return finalPath.empty() ? directory : directoryOf(finalPath, style, system.leadBytes);
 }
 
 std::string withoutFinalPathPrefix(std::string_view finalPath) {
@@ -147,8 +149,9 @@ bool isReadableRegularFile(const std::string& path) {
     return true;
 }
 
-std::string findToolDir(std::string_view name) {
+std::string findToolDir(std::string_view name, const LeadBytes& leadBytes) {
     LookupSystem system;
+    system.leadBytes = leadBytes;
     system.pathValue = environmentVariable("PATH");
     system.home = environmentVariable("HOME");
     system.isLauncher = isStartableFile;

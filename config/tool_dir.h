@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/lead_bytes.h"
 #include "config/path_style.h"
 
 // Answers whether a candidate path names the launcher's file: a regular file that the system
@@ -15,10 +16,12 @@ using FileProbe = std::function<bool(const std::string& path)>;
 // started under the way the platform found the program (see ProgramSearch): on Windows the name
 // itself, then each PATH entry joined with it; on Linux a name with a '/' as written, any other on
 // PATH only. When nothing is found, the last candidate tried decides. The result is the candidate
-// up to its last directory separator, or "." and the separator when it has none.
+// up to its last directory separator (a character of the code page whose lead bytes are
+// given), or "." and the separator when it has none.
 // pathValue is the PATH variable's value, or nothing when PATH is not set.
 std::string findToolDir(std::string_view name, const std::optional<std::string>& pathValue,
-                        const FileProbe& canOpen, const PathStyle& style);
+                        const FileProbe& canOpen, const PathStyle& style,
+                        const LeadBytes& leadBytes = LeadBytes());
 
 // The system as the configuration's lookup sees it; tests put fakes in its place.
 struct LookupSystem {
@@ -31,6 +34,7 @@ struct LookupSystem {
     std::function<std::string(const std::string& path)> finalPath;
     // This executable's file, links resolved, as the system names it; empty where it does not.
     std::function<std::string()> ownFile;
+    LeadBytes leadBytes; // of the code page that names files
 };
 
 // The tool directory, whose configuration the launcher reads. The search is the one above
@@ -41,8 +45,9 @@ struct LookupSystem {
 // named when neither holds one.
 std::string findToolDir(std::string_view name, const LookupSystem& system, const PathStyle& style);
 
-// The same with the process's environment, the real file system and the host's path style.
-std::string findToolDir(std::string_view name);
+// The same with the process's environment, the real file system, the host's path style and
+// the lead bytes of the code page the name and the system's paths are written in.
+std::string findToolDir(std::string_view name, const LeadBytes& leadBytes);
 
 // A path as Windows' GetFinalPathNameByHandle gives it, in the form programs use:
 // "\\?\C:\dir" becomes "C:\dir" and "\\?\UNC\server\share" "\\server\share".

@@ -13,9 +13,10 @@ bool isOption(std::string_view argument) {
     return !argument.empty() && argument[0] == '-';
 }
 
-void addProperty(ArgumentList& list, std::string_view name, const std::string& value) {
+void addProperty(ArgumentList& list, std::string_view name, const std::string& value,
+                 const LeadBytes& leadBytes) {
     if (!value.empty()) {
-        list.push_back("-Dtovik_" + std::string(name) + '=' + quoteArgument(value));
+        list.push_back("-Dtovik_" + std::string(name) + '=' + quoteArgument(value, leadBytes));
     }
 }
 
@@ -36,7 +37,8 @@ std::string classPathOf(const ToolConfig& config, const PathStyle& style) {
 }
 
 // A runner takes VM options only from the leading options; a compiler takes them anywhere.
-void addVmOptions(ArgumentList& list, int argc, const char* const* argv, bool isRunner) {
+void addVmOptions(ArgumentList& list, int argc, const char* const* argv, bool isRunner,
+                  const LeadBytes& leadBytes) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         if (isRunner && !isOption(argument)) {
@@ -45,12 +47,13 @@ void addVmOptions(ArgumentList& list, int argc, const char* const* argv, bool is
         // Unquoted, so that a blank divides the value; a double quote must not open a quoted
         // part that would swallow the entry class and the tool's arguments.
         if (isVmOption(argument) && argument.size() > 2) {
-            list.push_back(escapeQuotesOnly(argument.substr(2)));
+            list.push_back(escapeQuotesOnly(argument.substr(2), leadBytes));
         }
     }
 }
 
-void addToolArguments(ArgumentList& list, int argc, const char* const* argv, bool isRunner) {
+void addToolArguments(ArgumentList& list, int argc, const char* const* argv, bool isRunner,
+                      const LeadBytes& leadBytes) {
     bool pastOptions = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
@@ -60,14 +63,15 @@ void addToolArguments(ArgumentList& list, int argc, const char* const* argv, boo
         if (!pastOptions && isVmOption(argument)) {
             continue;
         }
-        list.push_back(quoteArgument(argument));
+        list.push_back(quoteArgument(argument, leadBytes));
     }
 }
 
 } // namespace
 
 ArgumentList getArguments(int argc, const char* const* argv, const std::string& toolName,
-                          const ToolConfig& config, const PathStyle& style) {
+                          const ToolConfig& config, const PathStyle& style,
+                          const LeadBytes& leadBytes) {
     const bool isRunner = toolName == "se_java";
     if (!isRunner && toolName != "se_javac") {
         fatalError("getArguments: unknown tool:" + toolName);
@@ -75,17 +79,17 @@ ArgumentList getArguments(int argc, const char* const* argv, const std::string& 
     ArgumentList list;
     // The VM's own name is read by the platform's first-token rule, which knows no escapes.
     list.push_back('"' + config.javaExecutable() + '"');
-    addProperty(list, "version", config.version());
-    addProperty(list, "build", config.build());
-    addProperty(list, "vornex", config.vornexPath());
+    addProperty(list, "version", config.version(), leadBytes);
+    addProperty(list, "build", config.build(), leadBytes);
+    addProperty(list, "vornex", config.vornexPath(), leadBytes);
     const std::string classPath = classPathOf(config, style);
     if (!classPath.empty()) {
         list.emplace_back("-classpath");
-        list.push_back(quoteArgument(classPath));
+        list.push_back(quoteArgument(classPath, leadBytes));
     }
-    addVmOptions(list, argc, argv, isRunner);
+    addVmOptions(list, argc, argv, isRunner, leadBytes);
     list.emplace_back(kEntryClass);
     list.push_back(toolName);
-    addToolArguments(list, argc, argv, isRunner);
+    addToolArguments(list, argc, argv, isRunner, leadBytes);
     return list;
 }

@@ -3,14 +3,19 @@
 namespace {
 
 // Backslashes before a double quote are doubled and the quote escaped; with
-// `beforeClosingQuote`, backslashes at the end are doubled too.
-std::string escapeQuotes(std::string_view text, bool beforeClosingQuote) {
+// `beforeClosingQuote`, backslashes at the end are doubled too. A double-byte character, whose
+// first byte is neither, is copied whole: its second byte is no backslash.
+std::string escapeQuotes(std::string_view text, bool beforeClosingQuote,
+                         const LeadBytes& leadBytes) {
     std::string escaped;
     escaped.reserve(text.size());
     std::size_t backslashes = 0;
-    for (const char c : text) {
+    for (std::size_t position = 0; position < text.size();) {
+        const char c = text[position];
+        const std::size_t length = leadBytes.lengthAt(text, position);
         if (c == '\\') {
             ++backslashes;
+            ++position;
             continue;
         }
         if (c == '"') {
@@ -19,7 +24,8 @@ std::string escapeQuotes(std::string_view text, bool beforeClosingQuote) {
             escaped.append(backslashes, '\\');
         }
         backslashes = 0;
-        escaped += c;
+        escaped.append(text.substr(position, length));
+        position += length;
     }
     escaped.append(beforeClosingQuote ? 2 * backslashes : backslashes, '\\');
     return escaped;
@@ -27,16 +33,16 @@ std::string escapeQuotes(std::string_view text, bool beforeClosingQuote) {
 
 } // namespace
 
-std::string escapeForQuotes(std::string_view text) {
-    return escapeQuotes(text, true);
+std::string escapeForQuotes(std::string_view text, const LeadBytes& leadBytes) {
+    return escapeQuotes(text, true, leadBytes);
 }
 
-std::string escapeQuotesOnly(std::string_view text) {
-    return escapeQuotes(text, false);
+std::string escapeQuotesOnly(std::string_view text, const LeadBytes& leadBytes) {
+    return escapeQuotes(text, false, leadBytes);
 }
 
-std::string quoteArgument(std::string_view text) {
-    return '"' + escapeForQuotes(text) + '"';
+std::string quoteArgument(std::string_view text, const LeadBytes& leadBytes) {
+    return '"' + escapeForQuotes(text, leadBytes) + '"';
 }
 
 std::string quoteProgramNameIfNeeded(std::string_view name) {

@@ -4,22 +4,26 @@
 #include <string_view>
 #include <vector>
 
+#include "common/lead_bytes.h"
+
 using ArgumentList = std::vector<std::string>;
 
 // The text between double quotes that the Microsoft C runtime's command-line parser (and
 // CommandLineToArgvW) reads back as exactly `text`: backslashes that precede a double quote
 // or the closing quote are doubled, and each double quote is escaped with a backslash.
-// Text without a double quote and without a trailing backslash comes back unchanged.
-std::string escapeForQuotes(std::string_view text);
+// Text without a double quote and without a trailing backslash comes back unchanged. The text
+// is read by characters of the code page whose lead bytes are given, as those parsers read
+// it there: the second byte of a double-byte character is never a backslash.
+std::string escapeForQuotes(std::string_view text, const LeadBytes& leadBytes = LeadBytes());
 
 // `text` for a place outside double quotes where a double quote must not open a quoted part:
 // each double quote, with the backslashes right before it, is escaped as escapeForQuotes
 // does. Nothing else changes, so blanks still divide the text into several elements and
 // text without a double quote comes back unchanged.
-std::string escapeQuotesOnly(std::string_view text);
+std::string escapeQuotesOnly(std::string_view text, const LeadBytes& leadBytes = LeadBytes());
 
 // `text` escaped and put between double quotes: one command-line element.
-std::string quoteArgument(std::string_view text);
+std::string quoteArgument(std::string_view text, const LeadBytes& leadBytes = LeadBytes());
 
 // A program name as the first element of a command line, which parsers read by a rule of
 // its own: a quoted name runs to the next quote, with backslashes taken literally, so the

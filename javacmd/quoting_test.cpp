@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "command_line_generator.h"
 #include "test_support.h"
 
 namespace {
@@ -61,6 +62,56 @@ INSTANTIATE_TEST_SUITE_P(
         QuoteCase{"backslash before a blank", R"(x\ "y)", R"(x\ \"y)"},
         QuoteCase{"byte above 127 before a quote", "\xE4\"", "\xE4\\\""}),
     testing_support::TitleName());
+
+// Code page 932, where ソ (0x83 0x5C), 表 (0x95 0x5C) and 能 (0x94 0x5C) end in the byte of
+// '\', which is no backslash there: nothing about them is escaped. In a single-byte code page
+// the same bytes are two characters each, the second a backslash, and are quoted as such.
+struct CodePageCase {
+    std::string title;
+    std::string text;
+    std::string quoted932;
+    std::string quotedSingleByte;
+};
+
+void PrintTo(const CodePageCase& c, std::ostream* out) {
+    *out << c.text.size() << "-byte text";
+}
+
+class DoubleByteQuoting : public ::testing::TestWithParam<CodePageCase> {};
+
+// Read back as the C runtime reads it in each code page, a quoted argument and a -J value
+// (here without blanks: one word) give the text again.
+TEST_P(DoubleByteQuoting, EscapesByCharactersOfTheCodePageAndReadsBack) {
+    const std::string& text = GetParam().text;
+    EXPECT_EQ(quoteArgument(text, testing_support::codePage932()), GetParam().quoted932);
+    EXPECT_EQ(quoteArgument(text), GetParam().quotedSingleByte);
+    const std::vector<std::string> expected{"p", text, text};
+    for (const LeadBytes& leadBytes : {testing_support::codePage932(), LeadBytes()}) {
+        const std::string line =
+            "p " + quoteArgument(text, leadBytes) + ' ' + escapeQuotesOnly(text, leadBytes);
+        EXPECT_EQ(testing_support::splitAsRuntime(line, leadBytes), expected) << line;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, DoubleByteQuoting,
+    ::testing::Values(CodePageCase{"ends in a trail byte 0x5C", "a\x83\x5C", "\"a\x83\x5C\"",
+                                   "\"a\x83\x5C\x5C\""},
+                      CodePageCase{"trail byte 0x5C before a quote", "\x95\x5C\"x",
+                                   "\"\x95\x5C\\\"x\"", "\"\x95\\\\\\\"x\""},
+                      CodePageCase{"trail byte 0x5C before a backslash", "\x94\x5C\\",
+                                   "\"\x94\x5C\\\\\"", "\"\x94\\\\\\\\\""}),
+    testing_support::TitleName());
+
+// A lead byte with nothing after it is a character of its own, in either code page. It cannot
+// be read back before the closing quote: the C runtime, like the system's conversion of the
+// command line to UTF-16, takes the quote for its second byte.
+TEST(LoneLeadByteQuoting, TakesALeadByteAtTheEndAsACharacter) {
+    for (const LeadBytes& leadBytes : {testing_support::codePage932(), LeadBytes()}) {
+        EXPECT_EQ(quoteArgument("ab\x83", leadBytes), "\"ab\x83\"");
+        EXPECT_EQ(escapeQuotesOnly("\\\x83", leadBytes), "\\\x83");
+    }
+}
 
 TEST(ProgramNameQuoting, QuotesOnlyEmptyOrBlankNamesAndNeverEscapes) {
     EXPECT_EQ(quoteProgramNameIfNeeded("se_javac"), "se_javac");

@@ -1,6 +1,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/lead_bytes.h"
 #include "config/tool_config.h"
 #include "config/tool_dir.h"
 #include "javacmd/arguments.h"
@@ -22,7 +23,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     const std::string launcherName = argc > 0 ? argv[0] : "";
+    const LeadBytes& leadBytes = ansiLeadBytes();
     ToolConfig config;
-    config.load(findToolDir(launcherName));
-    return runSupervised(getArguments(argc, argv, kToolName, config), launcherName);
+    config.load(findToolDir(launcherName, leadBytes));
+    return runSupervised(getArguments(argc, argv, kToolName, config, kHostStyle, leadBytes),
+                         launcherName);
 }

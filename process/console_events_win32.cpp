@@ -10,13 +10,12 @@ namespace {
 
 std::atomic<HANDLE> consoleVm{nullptr};
 std::atomic<int> interrupts{0};
+// Set once the VM's start has ended, well or not (manual reset); nullptr where it could not
+// be made, and then an event during the start has its default effect.
+HANDLE vmStartEnded = nullptr;
 
 // Runs on a thread the system starts for the event.
 BOOL WINAPI handleConsoleEvent(DWORD event) {
-    const HANDLE vm = consoleVm.load();
-    if (vm == nullptr) {
-        return FALSE;
-    }
     StopRequest request = StopRequest::Close;
     switch (event) {
     case CTRL_C_EVENT:
@@ -32,8 +31,19 @@ BOOL WINAPI handleConsoleEvent(DWORD event) {
     default:
         return FALSE;
     }
-    const int interruptsBefore = request == StopRequest::Interrupt ? interrupts++ : 0;
-    switch (stopActionFor(request, true, interruptsBefore)) {
+    if (vmStartEnded != nullptr) {
+        WaitForSingleObject(vmStartEnded, INFINITE);
+    }
+    const HANDLE vm = consoleVm.load();
+    if (vm == nullptr) {
+        return FALSE;
+    }
+    // Every console event goes to every process on the console. One that came while the VM
+    // was being started may have come before the VM was on the console; it is decided as one
+    // the VM got, as nothing can send it Ctrl+C alone.
+    const StopOrigin origin = StopOrigin::Console;
+    const int interruptsBefore = isConsoleInterrupt(request, origin) ? interrupts++ : 0;
+    switch (stopActionFor(request, origin, interruptsBefore)) {
     case StopAction::EndVm:
         TerminateProcess(vm, 1);
         break;
@@ -54,11 +64,15 @@ BOOL WINAPI handleConsoleEvent(DWORD event) {
 } // namespace
 
 void handleConsoleEvents() {
+    vmStartEnded = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(handleConsoleEvent, TRUE);
 }
 
 void passConsoleEventsTo(HANDLE vm) {
     consoleVm.store(vm);
+    if (vmStartEnded != nullptr) {
+        SetEvent(vmStartEnded);
+    }
 }
 
 } // namespace platform::win32

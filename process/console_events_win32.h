@@ -7,11 +7,13 @@
 
 namespace platform::win32 {
 
-// Installs the launcher's handler, before the VM's start. Until the VM runs, an event has
-// its default effect: it ends the launcher (and the job a VM being started).
+// Installs the launcher's handler, before the VM's start. An event that comes while the VM
+// is being started is held until the start has ended: then it is decided for the VM, or,
+// where the VM did not start, it has its default effect and ends the launcher.
 void handleConsoleEvents();
 
-// The VM runs: events are handled for it from now on.
+// The VM's start has ended: events are handled for `vm` from now on, or, when it is nullptr
+// (the VM did not start), left to their default effect.
 void passConsoleEventsTo(HANDLE vm);
 
 } // namespace platform::win32

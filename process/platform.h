@@ -31,8 +31,8 @@ struct ProcessResult {
 };
 
 // What the monitor needs of this process, had before the VM starts, so that a launcher that
-// could not be watched starts nothing: an inheritable handle to this process, and this
-// executable's own file to start the monitor from. The error when either cannot be had.
+// could not be watched starts nothing: an inheritable handle to this process, and on Windows
+// this executable's own file to start the monitor from. The error when either cannot be had.
 // On Linux this also settles, once per run, whether processes are named by pidfds or by
 // process ids.
 ProcessResult openOwnProcess();
@@ -45,14 +45,23 @@ ProcessResult openOwnProcess();
 // in the current directory; Linux searches PATH as exec does. From the VM's start on, the
 // requests to stop that reach the launcher are handled as stopActionFor decides: passed on
 // to the VM, left to the VM (which shares the console and got its own), or a second
-// interrupt ends the VM at once.
+// interrupt ends the VM at once. One that came while the VM was being started is held and
+// decided once it runs.
 ProcessResult startVm(const std::string& commandLine);
 
-// Starts the monitor from its command line: this executable's own file, whatever the command
-// line's first word names, detached from the console, with the two handles `launcher` and
-// `vm` under the same values and nothing else of the launcher's. On Windows it joins the job
-// the VM is in, so that a launcher ended during the monitor's start takes the half-started
-// monitor with it.
+// Whether the monitor is a fork of this process (Linux), made while the main thread is its
+// only thread, which then watches the monitor while it waits for the VM (waitForVm); or a
+// process started from this executable's file (Windows), started and watched by the watcher
+// thread.
+bool forksMonitor();
+
+// Starts the monitor, detached from the console, with the two handles `launcher` and `vm`
+// under the same values and nothing else of the launcher's. Windows: from its command line,
+// but from this executable's own file whatever the command line's first word names; it
+// joins the job the VM is in, so that a launcher ended during the monitor's start takes the
+// half-started monitor with it. Linux: a fork of this process that runs the monitor's loop
+// without an exec (the command line is not used), under this process's name with "-mon"
+// added.
 ProcessResult startMonitor(const std::string& commandLine, ProcessHandle launcher,
                            ProcessHandle vm);
 
@@ -64,29 +73,43 @@ ProcessResult startMonitor(const std::string& commandLine, ProcessHandle launche
 void enterMonitorMode(ProcessHandle launcher, ProcessHandle vm);
 
 // Waits without time limit until the process has ended; returns at once for a handle that
-// does not name a process.
-void waitForExit(ProcessHandle process);
+// does not name a process. 0, or the platform's error code when the wait failed.
+unsigned long waitForExit(ProcessHandle process);
+
+// Waits without time limit until the VM has ended; should the monitor end first, ends the
+// VM (as watchMonitor does) and waits on. 0, or the platform's error code when the wait
+// failed.
+unsigned long waitForVm(ProcessHandle vm, ProcessHandle monitor);
 
 // Whether the process has ended, without waiting; true for a handle that names no process.
 bool hasEnded(ProcessHandle process);
 
-// The exit code of an ended child process as a shell reports it (on Linux 128 plus the
-// signal number for a process ended by a signal). For the VM, requests to stop are no
-// longer passed on to it from here on.
-int exitCodeOf(ProcessHandle process);
+// How an ended child process ended: with an exit code, or (Linux) killed by a signal; or,
+// when that cannot be had, the platform's error code.
+struct ProcessEnd {
+    bool ok = false;
+    int exitCode = 0;
+    int signal = 0; // the signal that ended it, 0 when it exited
+    unsigned long error = 0;
+};
+
+// How the VM ended, once waitForExit has returned. Requests to stop are no longer passed on
+// to it from here on.
+ProcessEnd endOf(ProcessHandle process);
+
+// Ends this process by the signal that ended the VM, as the VM was ended, without writing a
+// core (Linux; Windows processes end with exit codes only, and endOf never reports a signal
+// there). Returns where the signal cannot end this process: as process 1 of a PID
+// namespace, which ignores a signal it has no handler for.
+void endBySignal(int signal);
 
 // Ends the process at once (exit code 1 on Windows, SIGKILL on Linux). Does nothing to a
 // process that has already ended, nor to a process id that is not an unreaped child of this
 // process.
 void terminate(ProcessHandle process);
 
-// Whether the launcher must not end while the monitor is still being started: on Windows
-// that can leave the monitor half started (seen under Wine); on Linux the new process goes
-// on to exec on its own.
-bool mustAwaitMonitorStart();
-
 // Runs function(argument) on a new thread that is never joined and takes no signals; false
-// when no thread could be started.
+// when no thread could be started. Linux, which forks its monitor, starts none.
 bool startThread(void (*function)(void*), void* argument);
 
 // The system's message for an error code, without a line end, with `insert` for each

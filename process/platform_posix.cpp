@@ -1,37 +1,40 @@
-// The process layer on Linux: programs start with posix_spawn and vfork, and processes are
-// named by pidfds, which - unlike process ids - cannot come to name another process once the
-// first has ended and been reaped. Where the kernel has no pidfds (before 5.4, or a seccomp
-// profile that refuses them), processes are named by their ids, with the same guarantees:
+// The process layer on Linux: the VM starts with vfork and exec, the monitor is a fork of the
+// launcher, and processes are named by pidfds, which - unlike process ids - cannot come to
+// name another process once the first has ended and been reaped. Where the kernel has no
+// pidfds (before 5.4, or a seccomp profile that refuses one of the calls), processes are
+// named by their ids, with the same guarantees:
 // - the VM and the monitor are the launcher's children, and a child's id names it until its
 //   parent reaps it. The launcher waits for them without reaping (WNOWAIT), signals an id
 //   only after checking under a lock that it is still an unreaped child of its own, and
 //   reaps the VM under that lock, after it has stopped passing signals on to it;
 // - the VM has SIGKILL as its parent-death signal, so the kernel ends it with the launcher;
 // - the monitor learns of the launcher's end from a pipe whose write end only the launcher
-//   holds, and signals no process: the VM is not its child, so its id could name another
-//   process by the time the monitor would act.
-// Handles travel to the monitor as descriptor numbers, which it inherits under the same
-// numbers; every other descriptor of the launcher's own is close-on-exec.
+//   holds. The VM is not its child, so that its id could name another process by the time
+//   the monitor acts: it ends the VM only where the launcher ended before it had the VM's end
+//   in hand, and only while the id names a process started when the VM was (for a VM whose
+//   exec cleared its parent-death signal: a setuid, setgid or file-capability java).
+// Every descriptor of the launcher's own is close-on-exec; the monitor closes all but its two
+// handles.
 #include "process/platform.h"
 
 #include <fcntl.h>
-#include <malloc.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/auxv.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -52,10 +55,6 @@ using posix::processIdOf;
 // kernel value: C libraries older than glibc 2.36 do not name it.
 constexpr idtype_t kPidfdIdType = static_cast<idtype_t>(3);
 
-// Error codes of the launcher's own, above every errno value, so errorText can tell them
-// apart.
-constexpr unsigned long kOwnFileUnknown = 0x10001;
-
 ProcessResult succeeded(ProcessHandle process) {
     ProcessResult result;
     result.ok = true;
@@ -73,20 +72,22 @@ ProcessResult failedWith(unsigned long error) {
 
 enum class Naming { Pidfd, ProcessId };
 
-// Pidfds need pidfd_open (Linux 5.3) and waitid's P_PIDFD (5.4). A seccomp profile may
-// refuse either (ENOSYS, EPERM). The launcher's own process answers both questions: waitid
-// on a pidfd of a process that is not a child gives ECHILD where P_PIDFD is known.
+// Pidfds need pidfd_open (Linux 5.3), pidfd_send_signal (5.1) and waitid's P_PIDFD (5.4). A
+// seccomp profile may refuse any of them (ENOSYS, EPERM). The launcher's own process answers
+// all three: signal 0 checks without sending anything, and waitid on a pidfd of a process
+// that is not a child gives ECHILD where P_PIDFD is known.
 Naming probeNaming() {
     const long pidfd = syscall(SYS_pidfd_open, getpid(), 0);
     if (pidfd < 0) {
         return Naming::ProcessId;
     }
     siginfo_t info{};
-    const bool waitable =
-        waitid(kPidfdIdType, static_cast<id_t>(pidfd), &info, WEXITED | WNOHANG) == 0 ||
-        errno == ECHILD;
+    const bool usable =
+        posix::sendSignalThroughPidfd(static_cast<int>(pidfd), 0) == 0 &&
+        (waitid(kPidfdIdType, static_cast<id_t>(pidfd), &info, WEXITED | WNOHANG) == 0 ||
+         errno == ECHILD);
     close(static_cast<int>(pidfd));
-    return waitable ? Naming::Pidfd : Naming::ProcessId;
+    return usable ? Naming::Pidfd : Naming::ProcessId;
 }
 
 Naming naming() {
@@ -216,75 +217,117 @@ int execFirst(char* const* paths, char* const* argv) {
     return denied ? EACCES : ENOENT;
 }
 
-// The file the monitor is started from: this executable itself, whatever argv[0] says (a
-// bare name would be looked up on PATH and a relative one in the current directory, either
-// of which can name another file than the one running). /proc/self/exe names it; where /proc
-// is not mounted, the path this program was started from does (relative to the current
-// directory, which the launcher never changes). Empty when neither can be run.
-const std::string& monitorProgram() {
-    static const std::string program = [] {
-        if (access("/proc/self/exe", X_OK) == 0) {
-            return std::string("/proc/self/exe");
-        }
-        // getauxval gives the path's address as a number.
-        // NOLINTNEXTLINE(performance-no-int-to-ptr)
-        const auto* startedFrom = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
-        struct stat info {};
-        if (startedFrom != nullptr && stat(startedFrom, &info) == 0 && S_ISREG(info.st_mode) &&
-            access(startedFrom, X_OK) == 0) {
-            return std::string(startedFrom);
-        }
-        return std::string();
-    }();
-    return program;
+// ---- The VM ----
+
+// The VM's start time (field 22 of /proc/<pid>/stat, in clock ticks since boot) where
+// processes are named by their ids, read while the VM is the launcher's unreaped child; 0
+// where it cannot be read (no /proc). The forked monitor keeps a copy.
+unsigned long long vmStartTime = 0;
+
+// The write end of the pipe that stands for the launcher where processes are named by their
+// ids; -1 elsewhere.
+int launcherPipeWriteEnd = -1;
+
+unsigned long long startTimeOf(pid_t pid) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return 0;
+    }
+    std::array<char, 1024> text{};
+    const ssize_t length = read(fd, text.data(), text.size() - 1);
+    close(fd);
+    if (length <= 0) {
+        return 0;
+    }
+    // The command name in parentheses may hold anything; the fields follow the last ')',
+    // the state (field 3) first.
+    const char* field = std::strrchr(text.data(), ')');
+    for (int number = 2; field != nullptr && number < 22; ++number) {
+        field = std::strchr(field + 1, ' ');
+    }
+    return field != nullptr ? std::strtoull(field + 1, nullptr, 10) : 0;
 }
 
-// Closes the spawn attributes and file actions however startMonitor leaves.
-struct MonitorSpawnSetup {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    MonitorSpawnSetup() {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawnattr_init(&attributes);
-    }
-    ~MonitorSpawnSetup() {
-        posix_spawnattr_destroy(&attributes);
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    MonitorSpawnSetup(const MonitorSpawnSetup&) = delete;
-    MonitorSpawnSetup& operator=(const MonitorSpawnSetup&) = delete;
-};
+// ---- The monitor ----
 
-struct ThreadStart {
-    void (*function)(void*);
-    void* argument;
-};
+// This process's name with "-mon" added, within the 15 characters a name holds.
+void nameMonitor() {
+    std::array<char, 17> name{};
+    prctl(PR_GET_NAME, name.data());
+    constexpr std::size_t kKept = 15 - 4;
+    std::string monitorName(name.data(), strnlen(name.data(), kKept));
+    monitorName += "-mon";
+    prctl(PR_SET_NAME, monitorName.c_str());
+}
 
-void* runThread(void* start) {
-    const ThreadStart call = *static_cast<ThreadStart*>(start);
-    delete static_cast<ThreadStart*>(start);
-    call.function(call.argument);
-    return nullptr;
+// /dev/null on the standard streams; closed where there is no /dev/null.
+void standardStreamsOnDevNull() {
+    const int null = open("/dev/null", O_RDWR);
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (null < 0) {
+            close(fd);
+        } else if (null != fd) {
+            dup2(null, fd);
+        }
+    }
+    if (null > STDERR_FILENO) {
+        close(null);
+    }
+}
+
+// Ends the VM once the launcher has ended. A VM named by its id is not the monitor's child:
+// it is signalled only where the launcher ended before it had the VM's end in hand (then it
+// writes a byte into the pipe), and only while its id names a process started when the VM
+// was.
+void endVmFromMonitor(ProcessHandle launcher, ProcessHandle vm) {
+    if (const pid_t pid = processIdOf(vm)) {
+        char byte = 0;
+        if (read(descriptorOf(launcher), &byte, 1) != 1 && vmStartTime != 0 &&
+            startTimeOf(pid) == vmStartTime) {
+            kill(pid, SIGKILL);
+        }
+        return;
+    }
+    terminate(vm);
+}
+
+// The forked monitor, as a monitor started by hand has itself: a session of its own with no
+// terminal (an interrupt or hang-up on the launcher's never reaches it), named apart from
+// the launcher, the stop signals ignored (a stop sent to every process of the run never ends
+// it) and no other signal blocked, /dev/null on the standard streams and no descriptor but
+// its two handles. It came with the stop signals blocked, so that the launcher's handler,
+// which would pass them on to the VM, never runs here.
+[[noreturn]] void runForkedMonitor(ProcessHandle launcher, ProcessHandle vm) {
+    setsid();
+    nameMonitor();
+    posix::ignoreStopSignals();
+    sigset_t none;
+    sigemptyset(&none);
+    pthread_sigmask(SIG_SETMASK, &none, nullptr);
+    standardStreamsOnDevNull();
+    posix::closeDescriptorsBut(descriptorOf(launcher), descriptorOf(vm));
+    waitForExit(launcher);
+    endVmFromMonitor(launcher, vm);
+    _exit(0);
 }
 
 } // namespace
 
 ProcessResult openOwnProcess() {
-    if (monitorProgram().empty()) {
-        return failedWith(kOwnFileUnknown);
-    }
     if (naming() == Naming::Pidfd) {
         const int pidfd = openPidfd(getpid());
         return pidfd < 0 ? failedWith(static_cast<unsigned long>(errno))
                          : succeeded(ProcessHandle(pidfd));
     }
     // The monitor waits for the end of this pipe: its write end closes when the launcher
-    // ends, however it ends, as nothing else holds it (close-on-exec keeps it from the VM and
-    // the monitor).
+    // ends, however it ends, as nothing else holds it (close-on-exec keeps it from the VM,
+    // and the monitor closes it).
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) {
         return failedWith(static_cast<unsigned long>(errno));
     }
+    launcherPipeWriteEnd = ends[1];
     const int readEnd = placeHandle(ends[0]);
     return readEnd < 0 ? failedWith(static_cast<unsigned long>(errno))
                        : succeeded(ProcessHandle(readEnd));
@@ -292,8 +335,13 @@ ProcessResult openOwnProcess() {
 
 ProcessResult startVm(const std::string& commandLine) {
     // A SIGCHLD ignored by whoever started the launcher would have the VM reaped by the
-    // kernel, and its exit status lost, before exitCodeOf asks for it.
-    signal(SIGCHLD, SIG_DFL);
+    // kernel, and its exit status lost, before endOf asks for it. The VM gets it ignored
+    // again, as it would have after an exec.
+    struct sigaction childSignal {};
+    childSignal.sa_handler = SIG_DFL;
+    struct sigaction callers {};
+    sigaction(SIGCHLD, &childSignal, &callers);
+    const bool childSignalIgnored = callers.sa_handler == SIG_IGN;
     std::vector<std::string> words = splitCommandLine(commandLine);
     std::vector<char*> argv = argvOf(words);
     std::vector<std::string> candidates = programCandidates(words.front());
@@ -302,12 +350,16 @@ ProcessResult startVm(const std::string& commandLine) {
     posix::StopSignals stopSignals;
     // Written by the child before it gives up; the parent is suspended until then.
     volatile int execError = 0;
+    stopSignals.takePending();
     // vfork: the child only resets its signals, sets its parent-death signal and calls
     // execve, so it runs no launcher code, and its failure reaches the parent through
     // execError.
     const pid_t pid = vfork();
     if (pid == 0) {
         stopSignals.resetInChild();
+        if (childSignalIgnored) {
+            signal(SIGCHLD, SIG_IGN);
+        }
         // Until the monitor holds the VM, nothing else would end it if the launcher were
         // killed; the kernel does, from the first instruction on.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -329,40 +381,34 @@ ProcessResult startVm(const std::string& commandLine) {
         return failedWith(static_cast<unsigned long>(execError));
     }
     const ProcessResult result = superviseChild(pid);
-    if (result.ok) {
-        stopSignals.start(result.process);
-    } else {
+    if (!result.ok) {
         stopSignals.abandon();
+        return result;
     }
+    if (naming() == Naming::ProcessId) {
+        vmStartTime = startTimeOf(pid);
+    }
+    stopSignals.start(result.process);
     return result;
 }
 
-ProcessResult startMonitor(const std::string& commandLine, ProcessHandle launcher,
+bool forksMonitor() {
+    return true;
+}
+
+ProcessResult startMonitor(const std::string& /*commandLine*/, ProcessHandle launcher,
                            ProcessHandle vm) {
-    std::vector<std::string> words = splitCommandLine(commandLine);
-    std::vector<char*> argv = argvOf(words);
-    MonitorSpawnSetup setup;
-    // Its own session and no terminal: an interrupt or hangup on the launcher's terminal
-    // never reaches the monitor. It starts with the stop signals blocked and ignores them
-    // before it unblocks them, so that a stop sent to every process of the run never ends it.
-    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
-    const sigset_t blocked = posix::stopSignalSet();
-    posix_spawnattr_setsigmask(&setup.attributes, &blocked);
-    posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&setup.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&setup.actions, STDOUT_FILENO, STDERR_FILENO);
-    // A descriptor duplicated onto itself loses close-on-exec: the two handles, and nothing
-    // else of the launcher's, reach the monitor.
-    for (const ProcessHandle handle : {launcher, vm}) {
-        if (const int fd = descriptorOf(handle); fd >= 0) {
-            posix_spawn_file_actions_adddup2(&setup.actions, fd, fd);
-        }
+    // Blocked until the new process ignores them; then again as they were here.
+    const sigset_t stopSignals = posix::stopSignalSet();
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        runForkedMonitor(launcher, vm);
     }
-    pid_t pid = 0;
-    // argv[0] stays the name the launcher got.
-    const int error = posix_spawn(&pid, monitorProgram().c_str(), &setup.actions, &setup.attributes,
-                                  argv.data(), environ);
-    if (error != 0) {
+    const int error = errno;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (pid < 0) {
         return failedWith(static_cast<unsigned long>(error));
     }
     return superviseChild(pid);
@@ -373,27 +419,79 @@ void enterMonitorMode(ProcessHandle launcher, ProcessHandle vm) {
     posix::closeDescriptorsBut(descriptorOf(launcher), descriptorOf(vm));
 }
 
-void waitForExit(ProcessHandle process) {
+unsigned long waitForExit(ProcessHandle process) {
     if (const pid_t pid = processIdOf(process)) {
         // Not reaped, so that the id keeps naming the child; fails at once for a process
         // that is no child of this one.
         siginfo_t info{};
-        while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 &&
-               errno == EINTR) {
-        }
-        return;
+        int result = 0;
+        do {
+            result = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
+        } while (result < 0 && errno == EINTR);
+        return result < 0 ? static_cast<unsigned long>(errno) : 0;
     }
     // poll() skips negative descriptors and would wait forever; a descriptor that is neither
     // a pidfd nor the launcher's pipe could keep it waiting for input. A pidfd becomes
     // readable when its process ends, the pipe when its write end closes.
     const int fd = descriptorOf(process);
     if (fd < 0 || (!isPipe(fd) && !isPidfd(fd))) {
-        return;
+        return 0;
     }
     pollfd entry{};
     entry.fd = fd;
     entry.events = POLLIN;
-    while (poll(&entry, 1, -1) < 0 && errno == EINTR) {
+    int result = 0;
+    do {
+        result = poll(&entry, 1, -1);
+    } while (result < 0 && errno == EINTR);
+    return result < 0 ? static_cast<unsigned long>(errno) : 0;
+}
+
+unsigned long waitForVm(ProcessHandle vm, ProcessHandle monitor) {
+    if (processIdOf(vm) != 0) {
+        // Children named by their ids: looked at whenever a child has ended. SIGCHLD is
+        // blocked before the first look, so that none is missed; blocked, it waits although
+        // its action is the default, to ignore it.
+        sigset_t childSignal;
+        sigemptyset(&childSignal);
+        sigaddset(&childSignal, SIGCHLD);
+        sigset_t previous;
+        pthread_sigmask(SIG_BLOCK, &childSignal, &previous);
+        unsigned long error = 0;
+        bool monitorEnded = false;
+        while (!hasEnded(vm)) {
+            if (!monitorEnded && hasEnded(monitor)) {
+                terminate(vm);
+                monitorEnded = true;
+            } else if (sigwaitinfo(&childSignal, nullptr) < 0 && errno != EINTR) {
+                error = static_cast<unsigned long>(errno);
+                break;
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        return error;
+    }
+    // A monitor that has ended is not polled again (a negative descriptor is skipped).
+    std::array<pollfd, 2> entries{};
+    entries[0].fd = descriptorOf(vm);
+    entries[1].fd = descriptorOf(monitor);
+    for (pollfd& entry : entries) {
+        entry.events = POLLIN;
+    }
+    for (;;) {
+        if (poll(entries.data(), entries.size(), -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return static_cast<unsigned long>(errno);
+        }
+        if (entries[0].revents != 0) {
+            return 0;
+        }
+        if (entries[1].revents != 0) {
+            terminate(vm);
+            entries[1].fd = -1;
+        }
     }
 }
 
@@ -413,12 +511,17 @@ bool hasEnded(ProcessHandle process) {
     return poll(&entry, 1, 0) != 0;
 }
 
-int exitCodeOf(ProcessHandle process) {
-    // 1 when the status cannot be had, as a failure the launcher cannot describe better.
+ProcessEnd endOf(ProcessHandle process) {
     posix::stopPassingSignalsOn();
     siginfo_t info{};
     int result = -1;
+    errno = EBADF;
     if (const pid_t pid = processIdOf(process)) {
+        // Once reaped, the VM's id may name another process: the monitor is told to leave it.
+        if (launcherPipeWriteEnd >= 0) {
+            // Should it fail, the monitor still checks the VM's start time.
+            [[maybe_unused]] const ssize_t written = write(launcherPipeWriteEnd, "", 1);
+        }
         const std::lock_guard<std::mutex> lock(reaping);
         do {
             result = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED);
@@ -428,10 +531,35 @@ int exitCodeOf(ProcessHandle process) {
             result = waitid(kPidfdIdType, static_cast<id_t>(fd), &info, WEXITED);
         } while (result < 0 && errno == EINTR);
     }
+    ProcessEnd end;
     if (result < 0) {
-        return 1;
+        end.error = static_cast<unsigned long>(errno);
+        return end;
     }
-    return info.si_code == CLD_EXITED ? info.si_status : 128 + info.si_status;
+    end.ok = true;
+    if (info.si_code == CLD_EXITED) {
+        end.exitCode = info.si_status;
+    } else {
+        end.signal = info.si_status;
+    }
+    return end;
+}
+
+void endBySignal(int signal) {
+    // No core of the launcher beside the VM's: RLIMIT_CORE 0 for a core written to a file,
+    // and not dumpable, which keeps a core handler that the kernel starts through a pipe
+    // (systemd-coredump, apport) from being started at all.
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    prctl(PR_SET_DUMPABLE, 0);
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigaction(signal, &action, nullptr);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    raise(signal);
 }
 
 void terminate(ProcessHandle process) {
@@ -449,40 +577,12 @@ void terminate(ProcessHandle process) {
     }
 }
 
-bool mustAwaitMonitorStart() {
+bool startThread(void (* /*function*/)(void*), void* /*argument*/) {
+    // Never asked for: the monitor is forked, and the main thread watches it (forksMonitor).
     return false;
 }
 
-bool startThread(void (*function)(void*), void* argument) {
-    // The watcher allocates a little; sharing the main arena spares it the creation of a
-    // 64 MiB arena of its own on the way to starting the monitor.
-    mallopt(M_ARENA_MAX, 1);
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    auto* start = new ThreadStart{function, argument};
-    // The new thread inherits a mask that blocks every signal, so that signals are handled
-    // on the main thread only (see stopPassingSignalsOn).
-    sigset_t all;
-    sigset_t previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &previous);
-    pthread_t thread;
-    const bool started = pthread_create(&thread, &attributes, runThread, start) == 0;
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    if (!started) {
-        delete start;
-    }
-    pthread_attr_destroy(&attributes);
-    return started;
-}
-
 std::string errorText(unsigned long code, const std::string& /*insert*/) {
-    if (code == kOwnFileUnknown) {
-        return "this program's own file cannot be found to start the monitor from (/proc is "
-               "not mounted, and the path the program was started from names no file that "
-               "can be run)";
-    }
     if (code > static_cast<unsigned long>(INT_MAX)) {
         return "error " + std::to_string(code);
     }

@@ -6,10 +6,13 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
+#include "common/lead_bytes.h"
 #include "process/console_events_win32.h"
 #include "process/platform.h"
 #include "process/search_path.h"
@@ -63,6 +66,8 @@ struct StartOptions {
     BOOL inheritHandles = FALSE;
     DWORD creationFlags = 0;
     LPPROC_THREAD_ATTRIBUTE_LIST attributes = nullptr; // with EXTENDED_STARTUPINFO_PRESENT
+    // Input, output and error for STARTF_USESTDHANDLES; nullptr: none given.
+    const std::array<HANDLE, 3>* standardHandles = nullptr;
 };
 
 // Starts the process; its main thread's handle goes to `thread` when asked for, else it is
@@ -78,6 +83,12 @@ ProcessResult startProcess(const std::string& commandLine, const StartOptions& o
         startupEx.StartupInfo.cb = sizeof(STARTUPINFOEXA);
         startupEx.lpAttributeList = options.attributes;
         startup = &startupEx.StartupInfo;
+    }
+    if (options.standardHandles != nullptr) {
+        startup->dwFlags |= STARTF_USESTDHANDLES;
+        startup->hStdInput = (*options.standardHandles)[0];
+        startup->hStdOutput = (*options.standardHandles)[1];
+        startup->hStdError = (*options.standardHandles)[2];
     }
     PROCESS_INFORMATION info{};
     if (CreateProcessA(options.application, line.data(), options.processAttributes, nullptr,
@@ -137,8 +148,8 @@ std::string searchPathWithoutCurrentDirectory() {
         systemString([](char* buffer, DWORD size) { return GetSystemDirectoryA(buffer, size); });
     const std::string windows =
         systemString([](char* buffer, DWORD size) { return GetWindowsDirectoryA(buffer, size); });
-    return rootedPathEntries(searchEntryOfFile(own) + ';' + system + ';' + windows + "\\System;" +
-                             windows + ';' + environmentVariable("PATH"));
+    return rootedPathEntries(searchEntryOfFile(own, ansiLeadBytes()) + ';' + system + ';' +
+                             windows + "\\System;" + windows + ';' + environmentVariable("PATH"));
 }
 
 // The file to start for a command line. A program named without any directory or drive is
@@ -152,7 +163,7 @@ struct Application {
 Application applicationFor(const std::string& commandLine) {
     Application application;
     const std::string name = programNameOf(commandLine);
-    if (name.empty() || name.find_first_of("\\/:") != std::string::npos) {
+    if (name.empty() || ansiLeadBytes().findLastOf(name, "\\/:") != std::string::npos) {
         return application;
     }
     const std::string searchPath = searchPathWithoutCurrentDirectory();
@@ -267,25 +278,40 @@ LauncherJob launcherJob;
 // inherits (none: no such attribute); ok is false, with no error, where the attributes
 // cannot be had.
 ProcessResult startWithAttributes(const std::string& commandLine, StartOptions options, HANDLE job,
-                                  std::vector<HANDLE> inherited = {}) {
+                                  std::vector<HANDLE> inherited = {}, HANDLE* thread = nullptr) {
     const ProcessAttributes attributes(job, std::move(inherited));
     if (attributes.list() == nullptr) {
         return ProcessResult{};
     }
     options.creationFlags |= EXTENDED_STARTUPINFO_PRESENT;
     options.attributes = attributes.list();
-    return startProcess(commandLine, options);
+    return startProcess(commandLine, options, thread);
 }
 
-// Starts the VM in a new launcher job. Where the system makes no job or puts nothing into it
-// (a launcher inside a job that takes no nested one, on an older system), the VM starts as
-// it would without.
-ProcessResult startVmInJob(const std::string& commandLine, const StartOptions& options) {
+// Starts a process that inherits only the handles in `inherited`; with none, it inherits as
+// the options say. Before Vista no list can name them: it inherits every inheritable handle.
+ProcessResult startInheriting(const std::string& commandLine, const StartOptions& options,
+                              const std::vector<HANDLE>& inherited, HANDLE* thread = nullptr) {
+    if (!inherited.empty()) {
+        ProcessResult result =
+            startWithAttributes(commandLine, options, nullptr, inherited, thread);
+        if (result.ok || result.error != 0) {
+            return result;
+        }
+    }
+    return startProcess(commandLine, options, thread);
+}
+
+// Starts the VM, inheriting `inherited`, in a new launcher job. Where the system makes no job
+// or puts nothing into it (a launcher inside a job that takes no nested one, on an older
+// system), the VM starts as it would without.
+ProcessResult startVmInJob(const std::string& commandLine, const StartOptions& options,
+                           const std::vector<HANDLE>& inherited) {
     launcherJob.handle = createKillOnCloseJob();
     if (launcherJob.handle == nullptr) {
-        return startProcess(commandLine, options);
+        return startInheriting(commandLine, options, inherited);
     }
-    ProcessResult result = startWithAttributes(commandLine, options, launcherJob.handle);
+    ProcessResult result = startWithAttributes(commandLine, options, launcherJob.handle, inherited);
     if (result.ok) {
         launcherJob.joinedAtStart = true;
         return result;
@@ -296,7 +322,7 @@ ProcessResult startVmInJob(const std::string& commandLine, const StartOptions& o
         StartOptions suspended = options;
         suspended.creationFlags |= CREATE_SUSPENDED;
         HANDLE thread = nullptr;
-        result = startProcess(commandLine, suspended, &thread);
+        result = startInheriting(commandLine, suspended, inherited, &thread);
         if (result.ok) {
             const bool joined =
                 AssignProcessToJobObject(launcherJob.handle, toHandle(result.process)) != FALSE;
@@ -313,8 +339,53 @@ ProcessResult startVmInJob(const std::string& commandLine, const StartOptions& o
     // Refused with the job, perhaps for the job's sake: once more without it.
     CloseHandle(launcherJob.handle);
     launcherJob.handle = nullptr;
-    return startProcess(commandLine, options);
+    return startInheriting(commandLine, options, inherited);
 }
+
+// Whether the launcher is on a console, with or without a window: not when it was started
+// detached, or by a program that has none (under Wine: with no terminal behind it).
+bool onConsole() {
+    DWORD process = 0;
+    return GetConsoleProcessList(&process, 1) != 0;
+}
+
+// The launcher's standard handles as inheritable duplicates, each nullptr where the launcher
+// has none; closed when this goes, by when the VM holds its own.
+class InheritableStandardHandles {
+  public:
+    InheritableStandardHandles() {
+        const std::array<DWORD, 3> streams = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE,
+                                              STD_ERROR_HANDLE};
+        for (std::size_t i = 0; i < streams.size(); ++i) {
+            const HANDLE own = GetStdHandle(streams[i]);
+            if (own == nullptr || own == INVALID_HANDLE_VALUE ||
+                DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &handles_[i], 0,
+                                TRUE, DUPLICATE_SAME_ACCESS) == FALSE) {
+                handles_[i] = nullptr;
+            }
+        }
+    }
+    ~InheritableStandardHandles() {
+        for (const HANDLE handle : handles_) {
+            if (handle != nullptr) {
+                CloseHandle(handle);
+            }
+        }
+    }
+    InheritableStandardHandles(const InheritableStandardHandles&) = delete;
+    InheritableStandardHandles& operator=(const InheritableStandardHandles&) = delete;
+
+    const std::array<HANDLE, 3>& all() const { return handles_; }
+    std::vector<HANDLE> present() const {
+        std::vector<HANDLE> present;
+        std::copy_if(handles_.begin(), handles_.end(), std::back_inserter(present),
+                     [](HANDLE handle) { return handle != nullptr; });
+        return present;
+    }
+
+  private:
+    std::array<HANDLE, 3> handles_{};
+};
 
 struct ThreadCall {
     void (*function)(void*);
@@ -360,10 +431,23 @@ ProcessResult startVm(const std::string& commandLine) {
     StartOptions options;
     options.application = application.path.empty() ? nullptr : application.path.c_str();
     options.processAttributes = &attributes;
+    // A launcher without a console starts the VM as its caller would have: with no console
+    // either and the launcher's standard handles. Otherwise the VM would get a console of its
+    // own, with a window, and its output would never reach the caller. (No console rather
+    // than one without a window, which would cost a console host process each run.)
+    std::optional<InheritableStandardHandles> standard;
+    std::vector<HANDLE> inherited;
+    if (!onConsole()) {
+        standard.emplace();
+        inherited = standard->present();
+        options.standardHandles = &standard->all();
+        options.inheritHandles = inherited.empty() ? FALSE : TRUE;
+        options.creationFlags |= DETACHED_PROCESS;
+    }
     win32::handleConsoleEvents();
-    ProcessResult result = startVmInJob(commandLine, options);
+    ProcessResult result = startVmInJob(commandLine, options, inherited);
+    win32::passConsoleEventsTo(result.ok ? toHandle(result.process) : nullptr);
     if (result.ok) {
-        win32::passConsoleEventsTo(toHandle(result.process));
         // Wine ignores bInheritHandle above and returns a handle the monitor could not
         // inherit; on Windows the handle is inheritable already and this changes nothing.
         SetHandleInformation(toHandle(result.process), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
@@ -430,10 +514,25 @@ ProcessResult openOwnProcess() {
     return result;
 }
 
-void waitForExit(ProcessHandle process) {
-    if (namesAnotherProcess(process)) {
-        WaitForSingleObject(toHandle(process), INFINITE);
+unsigned long waitForExit(ProcessHandle process) {
+    if (namesAnotherProcess(process) &&
+        WaitForSingleObject(toHandle(process), INFINITE) == WAIT_FAILED) {
+        return GetLastError();
     }
+    return 0;
+}
+
+unsigned long waitForVm(ProcessHandle vm, ProcessHandle monitor) {
+    const std::array<HANDLE, 2> processes = {toHandle(vm), toHandle(monitor)};
+    const DWORD ended = WaitForMultipleObjects(static_cast<DWORD>(processes.size()),
+                                               processes.data(), FALSE, INFINITE);
+    if (ended == WAIT_FAILED) {
+        return GetLastError();
+    }
+    if (ended == WAIT_OBJECT_0 + 1) {
+        terminate(vm);
+    }
+    return waitForExit(vm);
 }
 
 bool hasEnded(ProcessHandle process) {
@@ -441,10 +540,20 @@ bool hasEnded(ProcessHandle process) {
            WaitForSingleObject(toHandle(process), 0) != WAIT_TIMEOUT;
 }
 
-int exitCodeOf(ProcessHandle process) {
+ProcessEnd endOf(ProcessHandle process) {
+    ProcessEnd end;
     DWORD code = 0;
-    GetExitCodeProcess(toHandle(process), &code);
-    return static_cast<int>(code);
+    if (GetExitCodeProcess(toHandle(process), &code) == FALSE) {
+        end.error = GetLastError();
+        return end;
+    }
+    end.ok = true;
+    end.exitCode = static_cast<int>(code);
+    return end;
+}
+
+void endBySignal(int /*signal*/) {
+    // Windows processes end with exit codes only: endOf never reports a signal.
 }
 
 void terminate(ProcessHandle process) {
@@ -453,8 +562,8 @@ void terminate(ProcessHandle process) {
     }
 }
 
-bool mustAwaitMonitorStart() {
-    return true;
+bool forksMonitor() {
+    return false;
 }
 
 bool startThread(void (*function)(void*), void* argument) {

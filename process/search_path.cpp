@@ -39,8 +39,8 @@ std::string rootedPathEntries(std::string_view pathValue) {
     return result;
 }
 
-std::string searchEntryOfFile(std::string_view file) {
-    const std::size_t lastSeparator = file.find_last_of('\\');
+std::string searchEntryOfFile(std::string_view file, const LeadBytes& leadBytes) {
+    const std::size_t lastSeparator = leadBytes.findLastOf(file, "\\");
     std::string_view directory = file.substr(0, lastSeparator);
     if (directory.size() == 2 && directory[1] == ':') {
         directory = file.substr(0, lastSeparator + 1);

@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/lead_bytes.h"
+
 // The entries of a Windows PATH value that a program search can use without ever looking
 // in the current directory, joined with ';': each entry with one pair of double quotes
 // around the whole of it removed, and kept only when it does not depend on the current
@@ -12,7 +14,8 @@
 // (".", "bin", "C:bin") are left out.
 std::string rootedPathEntries(std::string_view pathValue);
 
-// The directory of a file as an entry of a search path: its path up to the last '\', without
-// that separator, but a drive's root keeps it ("R:\se_javac.exe" gives "R:\", which
-// "R:" would not name: that is the drive's current directory).
-std::string searchEntryOfFile(std::string_view file);
+// The directory of a file as an entry of a search path: its path up to the last '\' (a
+// character of the code page whose lead bytes are given), without that separator, but a
+// drive's root keeps it ("R:\se_javac.exe" gives "R:\", which "R:" would not name: that is
+// the drive's current directory).
+std::string searchEntryOfFile(std::string_view file, const LeadBytes& leadBytes = LeadBytes());

@@ -1,11 +1,15 @@
 #include "process/stop_request.h"
 
-StopAction stopActionFor(StopRequest request, bool fromConsole, int interruptsBefore) {
+bool isConsoleInterrupt(StopRequest request, StopOrigin origin) {
+    return request == StopRequest::Interrupt && origin != StopOrigin::Program;
+}
+
+StopAction stopActionFor(StopRequest request, StopOrigin origin, int consoleInterruptsBefore) {
     if (request == StopRequest::Close) {
         return StopAction::WaitForVm;
     }
-    if (request == StopRequest::Interrupt && interruptsBefore > 0) {
+    if (isConsoleInterrupt(request, origin) && consoleInterruptsBefore > 0) {
         return StopAction::EndVm;
     }
-    return fromConsole ? StopAction::LeaveToVm : StopAction::PassOnToVm;
+    return origin == StopOrigin::Console ? StopAction::LeaveToVm : StopAction::PassOnToVm;
 }

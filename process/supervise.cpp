@@ -11,20 +11,31 @@
 
 namespace {
 
-// Start failures are reported on standard output, unlike configuration errors, and end
-// with one line end, which standard output in text mode writes as CR LF on Windows.
-[[noreturn]] void failStart(const std::string& what, unsigned long code,
-                            const std::string& insert) {
-    const std::string message =
-        "\nCannot execute " + what + " : " + platform::errorText(code, insert) + "\n";
+// Failures of the launcher's own steps are reported on standard output, unlike
+// configuration errors, and end with one line end, which standard output in text mode
+// writes as CR LF on Windows.
+[[noreturn]] void fail(const std::string& what, unsigned long code, const std::string& insert) {
+    const std::string message = "\n" + what + " : " + platform::errorText(code, insert) + "\n";
     std::fwrite(message.data(), 1, message.size(), stdout);
     std::fflush(stdout);
     std::exit(1);
 }
 
-// What the watcher thread needs to start the monitor and watch it, and how the two threads
-// agree on who ends the process: the main thread when the VM has ended, or the watcher when
-// the monitor cannot be started.
+[[noreturn]] void failStart(const std::string& what, unsigned long code,
+                            const std::string& insert) {
+    fail("Cannot execute " + what, code, insert);
+}
+
+// The VM's end could not be had: it is ended, as its exit code could never be reported.
+[[noreturn]] void failExitCode(platform::ProcessHandle vm, unsigned long code,
+                               const std::string& insert) {
+    platform::terminate(vm);
+    fail("Cannot get exit code of java virtual machine", code, insert);
+}
+
+// What it takes to start the monitor and watch it, and, where a watcher thread does that
+// (Windows), how the two threads agree on who ends the process: the main thread when the VM
+// has ended, or the watcher when the monitor cannot be started.
 class Supervision {
   public:
     Supervision(std::string launcherName, platform::ProcessHandle launcher,
@@ -37,9 +48,10 @@ class Supervision {
     }
     platform::ProcessHandle vm() const { return vm_; }
 
-    // Watcher thread: the monitor's start has ended, well or not. A failed start ends the VM
-    // and the process, unless the VM has ended already: then its exit code stands, and the
-    // main thread ends the process with it.
+    // The monitor's start has ended, well or not (on the watcher thread, or on the main
+    // thread where there is none). A failed start ends the VM and the process, unless the VM
+    // has ended already: then its exit code stands, and the main thread ends the process
+    // with it.
     void monitorStartSettled(const platform::ProcessResult& monitor) {
         std::unique_lock<std::mutex> lock(mutex_);
         if (!monitor.ok && !ending_ && !platform::hasEnded(vm_)) {
@@ -51,12 +63,12 @@ class Supervision {
         settledSignal_.notify_all();
     }
 
-    // Main thread, once the VM has ended: after this the watcher reports nothing more.
-    void endWithVm(bool awaitMonitorStart) {
+    // Main thread, once the VM has ended: after this the watcher reports nothing more. Waits
+    // for the monitor's start to end, as a launcher that ended meanwhile could leave the
+    // monitor half started (seen under Wine).
+    void endWithVm() {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (awaitMonitorStart) {
-            settledSignal_.wait(lock, [this] { return settled_; });
-        }
+        settledSignal_.wait(lock, [this] { return settled_; });
         ending_ = true;
     }
 
@@ -142,13 +154,33 @@ int runSupervised(ArgumentList arguments, const std::string& launcherName) {
     // ends.
     static Supervision* supervision = nullptr;
     supervision = new Supervision(launcherName, launcher.process, vm.process);
-    // The monitor is started on the watcher thread, so that the VM runs while it starts.
-    if (!platform::startThread(superviseOnThread, supervision)) {
-        supervision->monitorStartSettled(supervision->startMonitor());
+    unsigned long waitError = 0;
+    // Windows starts the monitor on the watcher thread, so that the VM runs while it starts.
+    if (!platform::forksMonitor() && platform::startThread(superviseOnThread, supervision)) {
+        waitError = platform::waitForExit(vm.process);
+        supervision->endWithVm();
+    } else {
+        // Linux forks the monitor here, while the main thread is the only thread; it and a
+        // launcher without a watcher thread watch the monitor while they wait for the VM.
+        const platform::ProcessResult monitor = supervision->startMonitor();
+        supervision->monitorStartSettled(monitor);
+        waitError = monitor.ok ? platform::waitForVm(vm.process, monitor.process)
+                               : platform::waitForExit(vm.process);
     }
-    platform::waitForExit(vm.process);
-    supervision->endWithVm(platform::mustAwaitMonitorStart());
-    return platform::exitCodeOf(vm.process);
+    if (waitError != 0) {
+        failExitCode(vm.process, waitError, arguments.front());
+    }
+    const platform::ProcessEnd end = platform::endOf(vm.process);
+    if (!end.ok) {
+        failExitCode(vm.process, end.error, arguments.front());
+    }
+    if (end.signal != 0) {
+        // The caller sees the launcher end as the VM did; where it cannot, as a shell reports
+        // a process ended by a signal.
+        platform::endBySignal(end.signal);
+        return 128 + end.signal;
+    }
+    return end.exitCode;
 }
 
 void watchMonitor(const MonitorWatch& watch) {

@@ -13,11 +13,14 @@ struct MonitorWatch {
     platform::ProcessHandle vm;
 };
 
-// Starts the VM with the joined argument list, then the monitor and the watcher (the monitor
-// is started on the watcher thread, so the VM does not wait for it), waits for the VM and
-// returns its exit code. A failed start ends the process with exit code 1 after a message on
-// standard output; what the monitor needs of the launcher is had before the VM starts, so
-// that a launcher that cannot be watched starts nothing.
+// Starts the VM with the joined argument list, then the monitor, which is watched while the
+// launcher waits for the VM (Windows: the monitor is started and watched on a watcher
+// thread, so the VM does not wait for it; Linux: forked on the main thread, which watches
+// it), and returns the VM's exit code; on Linux a VM that died of a signal ends this process
+// by the same signal. A failed start ends the process with exit code 1 after a message on
+// standard output, and so does a failure to learn the VM's end; what the monitor needs of
+// the launcher is had before the VM starts, so that a launcher that cannot be watched starts
+// nothing.
 int runSupervised(ArgumentList arguments, const std::string& launcherName);
 
 // Waits for the monitor to end, then ends the VM.

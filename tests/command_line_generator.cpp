@@ -1,10 +1,32 @@
 #include "command_line_generator.h"
 
 #include "javacmd/quoting.h"
+#include "process/split_command_line.h"
 
 namespace testing_support {
 
 namespace {
+
+// Stand-ins, one for each byte the splitter reads as a backslash, a quote or a blank, for
+// the second bytes of double-byte characters while the splitter reads the line.
+constexpr std::string_view kSpecialBytes = "\\\" \t";
+constexpr std::string_view kStandIns = "\x01\x02\x03\x04";
+
+// The text with each double-byte character's second byte that is one of `from` replaced by
+// the byte at the same place in `to`.
+std::string withSecondBytes(std::string_view text, const LeadBytes& leadBytes,
+                            std::string_view from, std::string_view to) {
+    std::string result(text);
+    for (std::size_t position = 0; position < result.size();) {
+        const std::size_t length = leadBytes.lengthAt(result, position);
+        const std::size_t index = length == 2 ? from.find(result[position + 1]) : from.npos;
+        if (index != from.npos) {
+            result[position + 1] = to[index];
+        }
+        position += length;
+    }
+    return result;
+}
 
 // The words of a text outside quotes: what lies between blanks.
 std::vector<std::string> wordsOf(const std::string& text) {
@@ -19,6 +41,22 @@ std::vector<std::string> wordsOf(const std::string& text) {
 }
 
 } // namespace
+
+LeadBytes codePage932() {
+    LeadBytes leadBytes;
+    leadBytes.add(0x81, 0x9F);
+    leadBytes.add(0xE0, 0xFC);
+    return leadBytes;
+}
+
+std::vector<std::string> splitAsRuntime(std::string_view line, const LeadBytes& leadBytes) {
+    std::vector<std::string> elements =
+        splitCommandLine(withSecondBytes(line, leadBytes, kSpecialBytes, kStandIns));
+    for (std::string& element : elements) {
+        element = withSecondBytes(element, leadBytes, kStandIns, kSpecialBytes);
+    }
+    return elements;
+}
 
 std::string CommandLineGenerator::text(std::size_t maxLength) {
     static const std::string kAlphabet = "ab \t\"\\\\\\\"\xE9\xFF-J=;:/.";

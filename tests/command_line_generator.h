@@ -3,9 +3,20 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "common/lead_bytes.h"
+
 namespace testing_support {
+
+// The lead bytes of code page 932 (Japanese): 0x81 to 0x9F and 0xE0 to 0xFC.
+LeadBytes codePage932();
+
+// A command line's elements as the Microsoft C runtime reads them in a code page with these
+// lead bytes: by the rules of splitCommandLine, but a lead byte and the byte after it,
+// whatever that is, are one character, which is never a backslash, a quote or a blank.
+std::vector<std::string> splitAsRuntime(std::string_view line, const LeadBytes& leadBytes);
 
 // Random texts made mostly of the characters that command-line parsers treat specially:
 // blanks, double quotes and runs of backslashes, mixed with letters and bytes above 0x7F.

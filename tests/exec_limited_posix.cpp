@@ -1,10 +1,17 @@
 // Runs a program the way a more limited system would:
-//   exec_limited [--without-pidfds] [--by-descriptor] <program> <argv[0]> [<arguments>...]
+//   exec_limited [--without-pidfds] [--clone3-eperm] [--without-pidfd-send-signal]
+//                [--by-descriptor] <program> <argv[0]> [<arguments>...]
 // --without-pidfds  a seccomp filter makes the calls that pidfds need fail as on Linux 4.18:
 //                   pidfd_open, pidfd_send_signal, pidfd_getfd, clone3 and close_range with
 //                   ENOSYS, waitid with the id type P_PIDFD with EINVAL. Children inherit it.
+// --clone3-eperm    clone3 fails with EPERM, as in a container profile that knows no clone3
+//                   (Docker 20.10.0 to 20.10.9): the C library falls back to clone only on
+//                   ENOSYS.
+// --without-pidfd-send-signal  pidfd_send_signal alone fails with ENOSYS.
 // --by-descriptor   the program is executed through a descriptor (execveat), so that the
 //                   path it was started from is /dev/fd/<n>, which only /proc resolves.
+// The filters of --clone3-eperm and --without-pidfd-send-signal are installed after that of
+// --without-pidfds, so that theirs win.
 // A program without '/' is searched on PATH. Exits 125 when it cannot do what was asked.
 #include <fcntl.h>
 #include <linux/audit.h>
@@ -26,6 +33,16 @@ namespace {
 constexpr int kCannotRun = 125;
 constexpr unsigned kPidfdIdType = 3;
 
+// The filter answers the system calls of the processor this program is built for; a call
+// made for any other ends the process.
+#if defined(__x86_64__)
+constexpr unsigned kOwnArchitecture = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+constexpr unsigned kOwnArchitecture = AUDIT_ARCH_AARCH64;
+#else
+#error "exec_limited: no seccomp architecture for this processor"
+#endif
+
 constexpr sock_filter statement(unsigned short code, unsigned value) {
     return sock_filter{code, 0, 0, value};
 }
@@ -33,12 +50,20 @@ constexpr sock_filter jumpIfEqual(unsigned value, unsigned char ifTrue, unsigned
     return sock_filter{BPF_JMP | BPF_JEQ | BPF_K, ifTrue, ifFalse, value};
 }
 
+// Installs the filter for this process and the programs it starts.
+template <std::size_t N> bool install(const std::array<sock_filter, N>& program) {
+    sock_fprog filter{static_cast<unsigned short>(program.size()),
+                      const_cast<sock_filter*>(program.data())};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) == 0;
+}
+
 bool refusePidfds() {
     constexpr unsigned kNoSystemCall = SECCOMP_RET_ERRNO | ENOSYS;
     constexpr unsigned kInvalid = SECCOMP_RET_ERRNO | EINVAL;
     const std::array<sock_filter, 16> program = {
         statement(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-        jumpIfEqual(AUDIT_ARCH_X86_64, 1, 0),
+        jumpIfEqual(kOwnArchitecture, 1, 0),
         statement(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
         statement(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
         jumpIfEqual(434, 6, 0), // pidfd_open
@@ -55,26 +80,44 @@ bool refusePidfds() {
         statement(BPF_RET | BPF_K, kInvalid),
         statement(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
-    sock_fprog filter{static_cast<unsigned short>(program.size()),
-                      const_cast<sock_filter*>(program.data())};
-    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) != 0) {
+    if (!install(program)) {
         return false;
     }
     // The filter must work as intended, or the tests would not show what they claim.
     return syscall(434, getpid(), 0) < 0 && errno == ENOSYS;
 }
 
+// Makes the system call numbered `number` fail with `error`. The numbers from 424 on are the
+// same on every architecture, so the filter needs no check of it.
+bool refuseCall(unsigned number, unsigned error) {
+    const std::array<sock_filter, 4> program = {
+        statement(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        jumpIfEqual(number, 0, 1),
+        statement(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | error),
+        statement(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    if (!install(program)) {
+        return false;
+    }
+    return syscall(number, 0, 0, 0, 0) < 0 && errno == static_cast<int>(error);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     bool withoutPidfds = false;
+    bool clone3Refused = false;
+    bool pidfdSendSignalRefused = false;
     bool byDescriptor = false;
     int next = 1;
     for (; next < argc && std::strncmp(argv[next], "--", 2) == 0; ++next) {
         const std::string option = argv[next];
         if (option == "--without-pidfds") {
             withoutPidfds = true;
+        } else if (option == "--clone3-eperm") {
+            clone3Refused = true;
+        } else if (option == "--without-pidfd-send-signal") {
+            pidfdSendSignalRefused = true;
         } else if (option == "--by-descriptor") {
             byDescriptor = true;
         } else {
@@ -88,7 +131,8 @@ int main(int argc, char** argv) {
     }
     const char* program = argv[next];
     char** programArgv = argv + next + 1;
-    if (withoutPidfds && !refusePidfds()) {
+    if ((withoutPidfds && !refusePidfds()) || (clone3Refused && !refuseCall(435, EPERM)) ||
+        (pidfdSendSignalRefused && !refuseCall(424, ENOSYS))) {
         std::fprintf(stderr, "exec_limited: cannot install the seccomp filter: %s\n",
                      std::strerror(errno));
         return kCannotRun;

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -95,7 +96,9 @@ bool endsWithin(const ProcessRef& process, Millis limit) {
     return waitUntil([&] { return !isRunning(process); }, limit);
 }
 
-std::vector<std::string> commandLineOf(pid_t pid) {
+namespace {
+
+std::vector<std::string> rawCommandLineOf(pid_t pid) {
     const std::string text = readFile(procPath(pid, "cmdline"));
     std::vector<std::string> words;
     std::size_t start = 0;
@@ -105,6 +108,53 @@ std::vector<std::string> commandLineOf(pid_t pid) {
         start = end == std::string::npos ? text.size() : end + 1;
     }
     return words;
+}
+
+bool runsInTheEmulator(pid_t pid) {
+    if (!testing_support::underUserModeEmulation()) {
+        return false;
+    }
+    static const std::string emulator = fs::canonical(testing_support::userModeEmulator());
+    return linkTarget(procPath(pid, "exe")) == emulator;
+}
+
+} // namespace
+
+std::string executableOf(pid_t pid) {
+    if (!runsInTheEmulator(pid)) {
+        return linkTarget(procPath(pid, "exe"));
+    }
+    // The path exec was given, which the kernel's own link shows resolved.
+    const std::vector<std::string> words = rawCommandLineOf(pid);
+    if (words.size() < 2) {
+        return std::string();
+    }
+    fs::path program = words[1];
+    if (program.is_relative()) {
+        program = fs::path(linkTarget(procPath(pid, "cwd"))) / program;
+    }
+    std::error_code error;
+    const fs::path resolved = fs::canonical(program, error);
+    return error ? program.string() : resolved.string();
+}
+
+std::vector<std::string> commandLineOf(pid_t pid) {
+    std::vector<std::string> words = rawCommandLineOf(pid);
+    if (runsInTheEmulator(pid)) {
+        words.erase(words.begin(), words.begin() + std::min<std::size_t>(2, words.size()));
+    }
+    return words;
+}
+
+unsigned long long ignoredSignalsOf(pid_t pid) {
+    std::istringstream lines(readFile(procPath(pid, "status")));
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind("SigIgn:", 0) == 0) {
+            return std::stoull(line.substr(7), nullptr, 16);
+        }
+    }
+    return 0;
 }
 
 std::string linkTarget(const std::string& path) {
@@ -128,7 +178,7 @@ std::vector<pid_t> allProcessIds() {
 std::vector<ProcessRef> processesRunningFrom(const std::string& directory) {
     std::vector<ProcessRef> found;
     for (const pid_t pid : allProcessIds()) {
-        if (linkTarget(procPath(pid, "exe")).rfind(directory, 0) == 0) {
+        if (executableOf(pid).rfind(directory, 0) == 0) {
             if (const std::optional<ProcessRef> process = refOf(pid)) {
                 found.push_back(*process);
             }
@@ -137,14 +187,24 @@ std::vector<ProcessRef> processesRunningFrom(const std::string& directory) {
     return found;
 }
 
+std::string processNameOf(pid_t pid) {
+    std::string name = readFile(procPath(pid, "comm"));
+    if (!name.empty() && name.back() == '\n') {
+        name.pop_back();
+    }
+    return name;
+}
+
+bool isMonitorName(const std::string& name) {
+    return name.size() > 4 && name.compare(name.size() - 4, 4, "-mon") == 0;
+}
+
 std::optional<ProcessRef> monitorOf(pid_t launcher) {
     for (const pid_t pid : allProcessIds()) {
         const std::optional<ProcessStat> stat = statOf(pid);
-        if (stat && stat->parent == launcher && stat->state != 'Z') {
-            const std::vector<std::string> words = commandLineOf(pid);
-            if (words.size() == 4 && words[1] == "-monitor") {
-                return ProcessRef{pid, stat->startTime};
-            }
+        if (stat && stat->parent == launcher && stat->state != 'Z' &&
+            isMonitorName(processNameOf(pid))) {
+            return ProcessRef{pid, stat->startTime};
         }
     }
     return std::nullopt;
@@ -236,8 +296,14 @@ LauncherRun::LauncherRun(const Installation& installation, const Launch& launch)
     std::string program = launch.program.empty() ? installation.launcher() : launch.program;
     std::vector<std::string> argv{launch.argv0.empty() ? program : launch.argv0};
     argv.insert(argv.end(), launch.args.begin(), launch.args.end());
+    std::vector<std::string> limits = launch.limits;
     if (withoutPidfds()) {
-        argv.insert(argv.begin(), {SE_EXEC_LIMITED_PATH, "--without-pidfds", program});
+        limits.insert(limits.begin(), "--without-pidfds");
+    }
+    if (!limits.empty()) {
+        limits.insert(limits.begin(), SE_EXEC_LIMITED_PATH);
+        limits.push_back(program);
+        argv.insert(argv.begin(), limits.begin(), limits.end());
         program = SE_EXEC_LIMITED_PATH;
     }
     std::string terminalName;
@@ -367,6 +433,11 @@ void LauncherRun::type(const std::string& keys) const {
     }
 }
 
+void LauncherRun::hangUp() {
+    close(terminal_);
+    terminal_ = -1;
+}
+
 std::optional<Outcome> LauncherRun::waitFor(Millis limit) {
     waitUntil(
         [&] {
@@ -412,7 +483,7 @@ std::optional<ProcessRef> LauncherRun::waitForVm() const {
                 return false;
             }
             const auto pid = static_cast<pid_t>(std::stol(text));
-            if (linkTarget(procPath(pid, "exe")) != installation_.java()) {
+            if (executableOf(pid) != installation_.java()) {
                 return false;
             }
             vm = refOf(pid);

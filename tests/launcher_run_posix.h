@@ -65,14 +65,25 @@ std::optional<ProcessRef> refOf(pid_t pid);
 bool isRunning(const ProcessRef& process);
 bool endsWithin(const ProcessRef& process, Millis limit);
 
+// The program a process runs and its argv. Under user-mode emulation a program started
+// through binfmt_misc runs inside the emulator: /proc shows the emulator as its executable and
+// a command line of the interpreter, the program's path and then the program's own argv (the
+// entry keeps argv[0], flag P); these give the program's.
+std::string executableOf(pid_t pid);
 std::vector<std::string> commandLineOf(pid_t pid);
+// The signals a process ignores (SigIgn in /proc/<pid>/status): bit N-1 for signal N.
+unsigned long long ignoredSignalsOf(pid_t pid);
 std::string linkTarget(const std::string& path);
 std::vector<pid_t> allProcessIds();
 
 // The live processes whose executable lies under `directory` (zombies have none).
 std::vector<ProcessRef> processesRunningFrom(const std::string& directory);
 
-// The monitor of a launcher: its child running as "<name> -monitor <handle> <handle>".
+// A process's name (its command name, /proc/<pid>/comm).
+std::string processNameOf(pid_t pid);
+// A monitor's name: the launcher's with "-mon" added.
+bool isMonitorName(const std::string& name);
+// The monitor of a launcher: its child named as a monitor.
 std::optional<ProcessRef> monitorOf(pid_t launcher);
 std::optional<ProcessRef> waitForMonitor(pid_t launcher);
 
@@ -157,8 +168,12 @@ struct Launch {
     bool holdVm = false;
     // The launcher leads a session of its own whose controlling terminal is a pseudo-terminal
     // (its process group the terminal's foreground group), on which the test types keys
-    // (LauncherRun::type); its standard streams stay as they are.
+    // (LauncherRun::type) or which it hangs up (LauncherRun::hangUp); its standard streams
+    // stay as they are.
     bool terminal = false;
+    // Options of exec_limited to start the launcher through (--clone3-eperm, say), besides
+    // --without-pidfds where the tests run so.
+    std::vector<std::string> limits;
 };
 
 constexpr int kCannotDropPrivileges = 125;
@@ -195,6 +210,9 @@ class LauncherRun {
     // Types keys on the terminal of a launcher started with Launch::terminal: "\x03" is
     // Ctrl+C, which sends SIGINT to the foreground process group, "\x1c" Ctrl+\ (SIGQUIT).
     void type(const std::string& keys) const;
+    // Hangs up that terminal (its other side closed, as when the connection to it is lost):
+    // the kernel sends SIGHUP to the session's leader, the launcher.
+    void hangUp();
 
   private:
     std::string outFile() const { return installation_.path("stdout.txt"); }

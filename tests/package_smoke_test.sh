@@ -6,13 +6,22 @@
 #   and se_javac and se_java are run by bare name through the Windows PATH (cmd.exe) from
 #   another folder; the VM must get the expected command line. The win32 part is skipped,
 #   with a line saying so, where this machine cannot run 32-bit Windows programs.
-# - linux: the archive is unpacked, configured for this machine's JDK from the example, and
-#   Hello is compiled with its se_javac and run with its se_java, by bare name through PATH.
-# - deb: lintian finds no errors; the package is installed with apt-get (as root, on a
-#   machine that is there for tests), Hello is compiled and run through se_javac and se_java
-#   from /usr/bin in another folder, then the package is purged and nothing of it may be
-#   left: no file, link or conffile, no entry in dpkg's status.
-# Needs the win32 and win64 build trees (for the stand-in VMs), Wine and a JDK.
+# - linux-x86_64 and linux-aarch64: each archive holds what it should, and its manual pages
+#   render with man -l without a warning. The x86-64 archive is unpacked, configured for this
+#   machine's JDK from the example, and Hello is compiled with its se_javac and run with its
+#   se_java, by bare name through PATH.
+# - deb (amd64): lintian finds nothing but the override; the package is installed with
+#   apt-get (as root, on a machine that is there for tests), man se_javac and man se_java
+#   render its manual pages without a warning, Hello is compiled and run through se_javac and
+#   se_java from /usr/bin in another folder, then the package is purged and nothing of it may
+#   be left: no file, link or conffile, no entry in dpkg's status.
+# - deb (arm64): lintian finds nothing but the override; it holds the amd64 package's files,
+#   its launchers are aarch64 programs, and, unpacked with its configuration naming an
+#   aarch64 stand-in VM, se_javac and se_java run under emulation by bare name through its
+#   usr/bin; the VM must get the expected command line. That run is skipped, with a line
+#   saying so, where this machine cannot run aarch64 programs (tools/runs-arm64).
+# Needs the win32, win64 and linux-arm64 build trees (for the stand-in VMs), Wine, a JDK and
+# man (package man-db).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
 cd "$root"
@@ -21,8 +30,8 @@ export WINEDEBUG=${WINEDEBUG:--all} WINEPREFIX=${WINEPREFIX:-$root/build/winepre
 fail() { printf 'package smoke test: FAILED: %s\n' "$*" >&2; exit 1; }
 say() { printf 'package smoke test: %s\n' "$*"; }
 
-# The stand-in VMs of the Windows build trees.
-for preset in win64 win32; do
+# The stand-in VMs of the Windows and arm64 build trees.
+for preset in win64 win32 linux-arm64; do
     cmake --build --preset "$preset" --target stand_in_vm >/dev/null ||
         fail "cannot build the stand-in VM of $preset (configure it first: cmake --preset $preset)"
 done
@@ -36,6 +45,8 @@ entry_class="fenmoor.zandrel.se.java.toJava.Main"
 expect_signed=no
 [[ -z ${SE_SIGN_PKCS12:-} ]] || expect_signed=yes
 expected_files="README.txt morle_tool.cfg.example se_java%s se_javac%s tool.jar"
+expected_linux_files="README.txt man/man1/se_java.1 man/man1/se_javac.1 morle_tool.cfg.example se_java se_javac tool.jar"
+command -v man >/dev/null || fail "no man on this machine (package man-db)"
 
 # The files of an archive's one top-level directory, sorted, on one line.
 contents() {
@@ -49,12 +60,35 @@ windows_path() {
     printf 'C:\\%s' "${relative//\//\\}"
 }
 
+# A manual page as man shows it, 80 columns wide: no warning from man or groff, and the NAME
+# line of `command`. Arguments: the command, then what man is given (a name, or -l <file>).
+check_manual_page() {
+    local command=$1 errors text
+    shift
+    errors=$(mktemp)
+    text=$(MANWIDTH=80 man --warnings "$@" 2>"$errors") || fail "man $* failed: $(cat "$errors")"
+    [[ ! -s $errors ]] || fail "man $* warns: $(cat "$errors")"
+    rm -f "$errors"
+    grep -qE "^ +$command .+ run the " <<<"$text" || fail "man $* shows no NAME line of $command"
+}
+
 # Tries a tiny 32-bit program under Wine.
 runs_32_bit_programs() {
     timeout 120 tools/wine-run "build/win32/tests/stand_in_vm.exe" >/dev/null 2>&1
 }
 
 # --- Windows ------------------------------------------------------------------------------
+
+# The stand-in VM, which exits with 7, must have run with the expected command line (the
+# first entry of its record) and the launcher must have ended with its exit code.
+check_vm_record() {
+    local label=$1 identity=$2 record=$3 status=$4 expected=$5 line
+    [[ -f $record ]] || fail "$label: $identity started no VM (exit code $status)"
+    line=$(head -n 1 "$record")
+    line=${line#* }
+    [[ $line == "$expected" ]] || fail "$label: the VM of $identity got: $line"$'\n'"expected: $expected"
+    [[ $status -eq 7 ]] || fail "$label: $identity ended with $status, the VM with 7"
+}
 
 smoke_windows() {
     local system=$1 name="se_javac-$version-$1"
@@ -97,7 +131,7 @@ smoke_windows() {
         [se_javac]="$head -Xmx64m $entry_class se_javac \"-d\" \"C:\\out dir\\\\\" \"A.java\""
         [se_java]="$head -Xss4m $entry_class se_java \"-cp\" \"a b\" \"Prog\" \"-J-x\" \"\""
     )
-    local identity status record line typed
+    local identity status record typed
     for identity in se_javac se_java; do
         if [[ $identity == se_javac ]]; then
             typed=(-d 'C:\out dir\' -J-Xmx64m A.java)
@@ -109,12 +143,7 @@ smoke_windows() {
         (cd "$base/elsewhere" &&
             STAND_IN_RECORD="$(windows_path "$record")" STAND_IN_EXIT=7 WINEPATH="$install_win" \
                 timeout 120 "$root/tools/wine-run" cmd /c "$identity" "${typed[@]}") || status=$?
-        [[ -f $record ]] || fail "$system: $identity by bare name started no VM (exit code $status)"
-        line=$(head -n 1 "$record")
-        line=${line#* }
-        [[ $line == "${expected[$identity]}" ]] ||
-            fail "$system: the VM of $identity got: $line"$'\n'"expected: ${expected[$identity]}"
-        [[ $status -eq 7 ]] || fail "$system: $identity ended with $status, the VM with 7"
+        check_vm_record "$system" "$identity" "$record" "$status" "${expected[$identity]}"
         say "$system: $identity by bare name through PATH from another folder: the VM got" \
             "the expected command line"
     done
@@ -124,18 +153,26 @@ smoke_windows() {
 # --- Linux --------------------------------------------------------------------------------
 
 smoke_linux() {
-    local name="se_javac-$version-linux-x86_64"
+    local system=$1 name="se_javac-$version-$1"
     local archive="dist/$name.tar.gz"
-    [[ $(contents "$archive" "$name") == "$(printf "$expected_files" "" "")" ]] ||
+    [[ -f $archive ]] || fail "no $archive"
+    [[ $(contents "$archive" "$name") == "$expected_linux_files" ]] ||
         fail "$archive holds: $(contents "$archive" "$name")"
-    local javac_path jdk work
-    javac_path=$(command -v javac) || fail "no JDK (javac) on this machine"
-    jdk=$(dirname "$(dirname "$(readlink -f "$javac_path")")")
+    local work
     work=$(mktemp -d)
     trap 'rm -rf "$work"' RETURN
     mkdir -p "$work/linux package" "$work/elsewhere"
     tar -xzf "$archive" -C "$work/linux package"
-    local install="$work/linux package/$name"
+    local install="$work/linux package/$name" identity
+    for identity in se_javac se_java; do
+        check_manual_page "$identity" -l "$install/man/man1/$identity.1"
+    done
+    say "$system: man -l shows se_javac(1) and se_java(1) without a warning"
+    [[ $system == linux-x86_64 ]] || return 0
+
+    local javac_path jdk
+    javac_path=$(command -v javac) || fail "no JDK (javac) on this machine"
+    jdk=$(dirname "$(dirname "$(readlink -f "$javac_path")")")
     grep -q $'\r' "$install/morle_tool.cfg.example" && fail "the Linux example has CR LF lines"
     sed -e "s|^JDK_HOME=.*|JDK_HOME=$jdk|" -e "s|/opt/se_javac|$install|" \
         "$install/morle_tool.cfg.example" >"$install/morle_tool.cfg"
@@ -164,8 +201,8 @@ purge_deb() {
 smoke_deb() {
     local deb="dist/se-javac_${version}_amd64.deb"
     [[ -f $deb ]] || fail "no $deb"
-    lintian --fail-on error "$deb" || fail "lintian reports errors in $deb"
-    say "deb: lintian reports no errors"
+    lintian --fail-on error,warning "$deb" || fail "lintian reports errors or warnings in $deb"
+    say "deb: lintian reports nothing but the override"
 
     trap purge_deb EXIT
     apt_get install "./$deb" >/dev/null || fail "apt-get install ./$deb failed"
@@ -174,6 +211,13 @@ smoke_deb() {
     conffiles=$(dpkg-query -W -f='${Conffiles}' se-javac)
     [[ $conffiles == *"/etc/se-javac/morle_tool.cfg "* ]] ||
         fail "deb: the configuration is no conffile: $conffiles"
+    local identity
+    for identity in se_javac se_java; do
+        [[ $(man -w "$identity") == "/usr/share/man/man1/$identity.1.gz" ]] ||
+            fail "deb: man finds no /usr/share/man/man1/$identity.1.gz but: $(man -w "$identity" 2>&1)"
+        check_manual_page "$identity" "$identity"
+    done
+    say "deb: man se_javac and man se_java show the installed pages without a warning"
     work=$(mktemp -d)
     cp examples/hello/Hello.java "$work/"
     greeting=$(cd "$work" && export PATH=/usr/bin:/bin &&
@@ -196,12 +240,74 @@ smoke_deb() {
     say "deb: purged, nothing of it left"
 }
 
+# The paths a .deb holds, one a line.
+deb_paths() {
+    dpkg-deb -c "$1" | sed -E 's/^([^ ]+ +){5}//; s/ -> .*//'
+}
+
+smoke_deb_arm64() {
+    local deb="dist/se-javac_${version}_arm64.deb"
+    [[ -f $deb ]] || fail "no $deb"
+    lintian --fail-on error,warning "$deb" || fail "lintian reports errors or warnings in $deb"
+    [[ $(dpkg-deb -f "$deb" Architecture) == arm64 ]] || fail "$deb is not for arm64"
+    [[ $(deb_paths "$deb") == "$(deb_paths "dist/se-javac_${version}_amd64.deb")" ]] ||
+        fail "$deb holds other files than the amd64 package:"$'\n'"$(deb_paths "$deb")"
+    local work
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' RETURN
+    local root="$work/arm64 root" identity machine
+    dpkg-deb -x "$deb" "$root"
+    for identity in se_javac se_java; do
+        # The ELF header's e_machine: 183 is AArch64.
+        machine=$(od -An -tu2 -j18 -N2 "$root/usr/lib/se-javac/$identity" | tr -d ' ')
+        [[ $machine == 183 ]] || fail "arm64 deb: $identity is no aarch64 program (machine $machine)"
+    done
+    say "arm64 deb: lintian reports nothing but the override; the amd64 package's files, aarch64 launchers"
+
+    local reason
+    if ! reason=$(tools/runs-arm64); then
+        say "arm64 deb: SKIPPED running its launchers: $reason"
+        return 0
+    fi
+    # The package's configuration, reached through the link beside the launchers as when
+    # installed, with JDK_HOME naming the stand-in.
+    mkdir -p "$work/jdk/bin" "$work/elsewhere"
+    cp build/linux-arm64/tests/stand_in_vm "$work/jdk/bin/java"
+    rm "$root/usr/lib/se-javac/morle_tool.cfg"
+    sed "s|^JDK_HOME=.*|JDK_HOME=$work/jdk|" "$root/etc/se-javac/morle_tool.cfg" \
+        >"$root/usr/lib/se-javac/morle_tool.cfg"
+    local head="$work/jdk/bin/java -Dtovik_version=$version -Dtovik_build=debian-arm64"
+    head+=" -classpath /usr/share/se-javac/tool.jar:$work/jdk/lib/tools.jar"
+    local -A expected=(
+        [se_javac]="$head -Xmx64m $entry_class se_javac -d out A.java"
+        [se_java]="$head -Xss4m $entry_class se_java -cp out Prog -J-x"
+    )
+    local status record typed
+    for identity in se_javac se_java; do
+        if [[ $identity == se_javac ]]; then
+            typed=(-d out -J-Xmx64m A.java)
+        else
+            typed=(-J-Xss4m -cp out Prog -J-x)
+        fi
+        record="$work/record-$identity.txt"
+        status=0
+        (cd "$work/elsewhere" && export PATH="$root/usr/bin:/usr/bin:/bin" &&
+            STAND_IN_RECORD="$record" STAND_IN_EXIT=7 timeout 120 "$identity" "${typed[@]}") ||
+            status=$?
+        check_vm_record "arm64 deb" "$identity" "$record" "$status" "${expected[$identity]}"
+        say "arm64 deb: $identity by bare name through its usr/bin under emulation: the VM got" \
+            "the expected command line"
+    done
+}
+
 smoke_windows win64
 if runs_32_bit_programs; then
     smoke_windows win32
 else
     say "win32: SKIPPED: this machine cannot run 32-bit Windows programs under Wine"
 fi
-smoke_linux
+smoke_linux linux-x86_64
+smoke_linux linux-aarch64
 smoke_deb
+smoke_deb_arm64
 say "passed"

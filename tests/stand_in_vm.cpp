@@ -18,9 +18,12 @@
 //                     process for ever
 //   STAND_IN_SLEEP_MS milliseconds to sleep before exiting
 //   STAND_IN_EXIT     exit code (default 0)
+//   STAND_IN_RAISE    a signal number: instead of exiting, the stand-in ends by that signal,
+//                     as a VM that crashed or was killed
 // Both files hold one entry per line, each "<byte count> <bytes>"; the record first the raw
 // command line, then argv[0], argv[1], ...
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -114,6 +117,10 @@ int main(int argc, char** argv) {
     }
     if (const char* sleep = setting("STAND_IN_SLEEP_MS")) {
         std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(sleep)));
+    }
+    if (const char* signal = setting("STAND_IN_RAISE")) {
+        std::signal(std::atoi(signal), SIG_DFL);
+        std::raise(std::atoi(signal));
     }
     return exitCode;
 }

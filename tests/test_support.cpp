@@ -10,6 +10,10 @@
 
 #include "config/path_style.h"
 
+#ifndef SE_USER_MODE_EMULATOR
+#define SE_USER_MODE_EMULATOR ""
+#endif
+
 namespace testing_support {
 
 namespace {
@@ -163,6 +167,14 @@ std::string buildPath(const char* path) {
 
 std::string launcherBuildPath(const std::string& identity) {
     return buildPath(identity == "se_java" ? SE_RUNNER_PATH : SE_LAUNCHER_PATH);
+}
+
+std::string userModeEmulator() {
+    return SE_USER_MODE_EMULATOR;
+}
+
+bool underUserModeEmulation() {
+    return !userModeEmulator().empty();
 }
 
 } // namespace testing_support

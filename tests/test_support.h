@@ -98,4 +98,12 @@ std::string buildPath(const char* path);
 // The built launcher of a tool identity ("se_javac" or "se_java"), in the host's own form.
 std::string launcherBuildPath(const std::string& identity);
 
+// The user-mode emulator that runs the tests of this build and the programs they start (a
+// Linux build for another processor, such as the linux-arm64 preset under
+// qemu-aarch64-static); empty where they run natively or under Wine.
+std::string userModeEmulator();
+// True under such an emulator: it translates the programs' system calls into its own, and
+// /proc shows it as their executable.
+bool underUserModeEmulation();
+
 } // namespace testing_support

@@ -1,0 +1,143 @@
+// End-to-end tests of se_javac.exe in two settings of Windows users, each compared with the
+// stand-in VM started directly in the same way: an ANSI code page of double-byte characters
+// (932, Japanese), and a caller without a console.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "launcher_run_win32.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace launcher_run;
+using testing_support::readFile;
+
+// The tests' paths are ASCII.
+std::wstring wide(const std::string& path) {
+    return {path.begin(), path.end()};
+}
+
+struct Finished {
+    DWORD exitCode = 0;
+    std::string output;
+    std::string errors;
+};
+
+// Starts a program from exactly this command line, as a program of the user's does with
+// CreateProcessW: with `flags`, input from NUL, output and errors into files in `dir`.
+Finished runExactly(const std::wstring& commandLine, DWORD flags, const std::string& dir) {
+    for (const DWORD stream : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        SetHandleInformation(GetStdHandle(stream), HANDLE_FLAG_INHERIT, 0);
+    }
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    const auto open = [&](const std::string& path, DWORD access, DWORD disposition) {
+        return UniqueHandle(CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        &inheritable, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    const UniqueHandle input = open("NUL", GENERIC_READ, OPEN_EXISTING);
+    const UniqueHandle output = open(dir + "out.txt", GENERIC_WRITE, CREATE_ALWAYS);
+    const UniqueHandle errors = open(dir + "err.txt", GENERIC_WRITE, CREATE_ALWAYS);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input.get();
+    startup.hStdOutput = output.get();
+    startup.hStdError = errors.get();
+    std::wstring line = commandLine;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                        &startup, &info)) {
+        throw std::runtime_error(lastErrorText("CreateProcessW"));
+    }
+    const UniqueHandle process(info.hProcess);
+    const UniqueHandle thread(info.hThread);
+    const std::optional<DWORD> code = waitForExit(process.get(), kRunLimitMs);
+    if (!code) {
+        TerminateProcess(process.get(), 1);
+        throw std::runtime_error("the program did not end");
+    }
+    return Finished{*code, readFile(dir + "out.txt"), readFile(dir + "err.txt")};
+}
+
+// ---------------------------------------------------------------------------------------
+// Code page 932, where ソ, 表 and 能 end in the byte of '\' (0x83 0x5C, 0x95 0x5C, 0x94 0x5C).
+// Run with LC_ALL=ja_JP.UTF-8 only (tests/CMakeLists.txt), which makes it Wine's ANSI code page.
+
+struct JapaneseCase {
+    std::string title;
+    std::string classPath; // CLASSPATH in code page 932 ("<dir>" expanded); empty: none
+    std::wstring arguments;
+};
+
+void PrintTo(const JapaneseCase& c, std::ostream* out) {
+    *out << c.title;
+}
+
+class JapaneseCodePageTest : public LauncherTest,
+                             public ::testing::WithParamInterface<JapaneseCase> {};
+
+TEST_P(JapaneseCodePageTest, TheToolGetsWhatAVmStartedDirectlyGets) {
+    ASSERT_EQ(GetACP(), 932u) << "no Japanese locale: localedef -i ja_JP -f UTF-8 ja_JP.UTF-8";
+    const JapaneseCase& c = GetParam();
+    // No JDK_HOME: the VM is the java.exe beside the launcher, and the class path has nothing
+    // after the configured one, whose last character stands before the closing quote.
+    const Installation installation =
+        installLauncher("code page", c.classPath.empty() ? "" : "CLASSPATH=" + c.classPath + "\n");
+    copyFile(installation.jdk + "\\bin\\java.exe", installation.dir + "java.exe");
+    steerVm(installation, {});
+
+    runExactly(L'"' + wide(installation.dir) + L"java.exe\" " + c.arguments, 0, installation.dir);
+    const std::optional<VmRecord> direct = readVmRecord(installation.recordPath());
+    ASSERT_TRUE(direct.has_value()) << "the VM did not run";
+    DeleteFileA(installation.recordPath().c_str());
+    const Finished launched =
+        runExactly(L'"' + wide(installation.launcher) + L"\" " + c.arguments, 0, installation.dir);
+    EXPECT_EQ(launched.exitCode, 0u) << launched.output << launched.errors;
+    const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
+    ASSERT_TRUE(record.has_value()) << "the VM did not run";
+
+    std::vector<std::string> expected{"java"};
+    if (!c.classPath.empty()) {
+        expected.insert(expected.end(), {"-classpath", installation.expand(c.classPath)});
+    }
+    expected.insert(expected.end(), {kEntryClass, "se_javac"});
+    expected.insert(expected.end(), direct->argv.begin() + 1, direct->argv.end());
+    EXPECT_EQ(record->argv, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, JapaneseCodePageTest,
+    ::testing::Values(JapaneseCase{"quoted with a blank", "", L"\"a\u30BD\" \"b \u8868\" c"},
+                      JapaneseCase{"before an escaped quote", "", L"\"\u8868\\\"x\""},
+                      JapaneseCase{"quoted and bare", "", L"\"\u80FD\" -d out\u8868"},
+                      // <dir>一覧表
+                      JapaneseCase{"class path", "<dir>\x88\xEA\x97\x97\x95\x5C", L"-d out"}),
+    testing_support::TitleName());
+
+// ---------------------------------------------------------------------------------------
+// A caller without a console, as Node's spawn with `detached: true` starts a program.
+
+TEST_F(LauncherTest, CallerWithoutConsoleGetsWhatAVmStartedDirectlyGives) {
+    const Installation installation = installLauncher("detached", kPlainConfig);
+    steerVm(installation, VmBehaviour{4, 0, "vm output", "vm errors"});
+
+    const Finished direct = runExactly(L'"' + wide(installation.jdk) + L"\\bin\\java.exe\" -d out",
+                                       DETACHED_PROCESS, installation.dir);
+    const Finished launched = runExactly(L'"' + wide(installation.launcher) + L"\" -d out",
+                                         DETACHED_PROCESS, installation.dir);
+    EXPECT_EQ(direct.exitCode, 4u);
+    EXPECT_EQ(direct.output, "vm output");
+    EXPECT_EQ(direct.errors, "vm errors");
+    EXPECT_EQ(launched.exitCode, direct.exitCode);
+    EXPECT_EQ(launched.output, direct.output);
+    EXPECT_EQ(launched.errors, direct.errors);
+}
+
+} // namespace
