@@ -158,10 +158,15 @@ namespace {
 // Starts /bin/sh -c <command> as a Unix program; the process handle is returned.
 UniqueHandle startUnixShell(const std::string& command) {
     const std::string line = "sh -c \"" + command + "\"";
-    test_start::StartOptions options;
-    options.application = "Z:\\bin\\sh";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!test_start::startForTest(line, options, info, std::cout)) {
+    if (!test_start::startForTest(line, std::cout, [&] {
+            std::vector<char> buffer(line.begin(), line.end());
+            buffer.push_back('\0');
+            return CreateProcessA("Z:\\bin\\sh", buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                  nullptr, &startup, &info) != FALSE;
+        })) {
         throw std::runtime_error(lastErrorText("CreateProcessA " + line));
     }
     CloseHandle(info.hThread);
@@ -385,14 +390,15 @@ Launch::Launch(const std::string& commandLine, const std::string& outputDir,
     startup.hStdOutput = output.get();
     startup.hStdError = error.get();
 
-    test_start::StartOptions options;
-    options.application = applicationName.empty() ? nullptr : applicationName.c_str();
-    options.inheritHandles = TRUE;
-    options.creationFlags = CREATE_SUSPENDED;
-    options.currentDir = currentDir.empty() ? nullptr : currentDir.c_str();
-    options.startup = &startup;
     PROCESS_INFORMATION info{};
-    if (!test_start::startForTest(commandLine, options, info, std::cout)) {
+    if (!test_start::startForTest(commandLine, std::cout, [&] {
+            std::vector<char> line(commandLine.begin(), commandLine.end());
+            line.push_back('\0');
+            return CreateProcessA(applicationName.empty() ? nullptr : applicationName.c_str(),
+                                  line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                                  currentDir.empty() ? nullptr : currentDir.c_str(), &startup,
+                                  &info) != FALSE;
+        })) {
         throw std::runtime_error(lastErrorText("CreateProcessA " + commandLine.substr(0, 200)));
     }
     process_ = UniqueHandle(info.hProcess);

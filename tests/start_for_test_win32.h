@@ -1,52 +1,38 @@
 #pragma once
 
 // How the Windows tests start the programs they need themselves (the program under test, a
-// shell): CreateProcessA, tried again where Wine fails the start with an internal error of its
-// own. ERROR_INTERNAL_ERROR comes from Wine when the new process ended before Wine had set it
-// up, which says nothing about the program started; such a start is tried up to
-// kStartAttempts times in all, with a line on `notes` for each failed attempt. Every other
-// error is the caller's, and what the programs under test start is never tried again.
+// shell, the stand-in VM directly): each start is tried again where Wine fails it with an
+// internal error of its own. ERROR_INTERNAL_ERROR comes from Wine when the new process ended
+// before Wine had set it up, which says nothing about the program started; such a start is
+// tried up to kStartAttempts times in all, with a line on `notes` for each failed attempt.
+// Every other error is the caller's, and what the programs under test start themselves is
+// never tried again.
 #include <windows.h>
 
 #include <ostream>
 #include <string>
-#include <vector>
 
 namespace test_start {
 
 constexpr int kStartAttempts = 3;
 
-struct StartOptions {
-    const char* application = nullptr; // nullptr: the command line names the program
-    BOOL inheritHandles = FALSE;
-    DWORD creationFlags = 0;
-    const char* currentDir = nullptr;
-    STARTUPINFOA* startup = nullptr; // nullptr: an empty one
-};
-
-// CreateProcessA with the command line and options; on failure GetLastError() tells why.
-inline bool startForTest(const std::string& commandLine, const StartOptions& options,
-                         PROCESS_INFORMATION& info, std::ostream& notes) {
-    STARTUPINFOA plain{};
-    plain.cb = sizeof(plain);
-    for (int attempt = 1;; ++attempt) {
-        // CreateProcessA may write into the command line: a fresh copy for each attempt.
-        std::vector<char> line(commandLine.begin(), commandLine.end());
-        line.push_back('\0');
-        if (CreateProcessA(options.application, line.data(), nullptr, nullptr,
-                           options.inheritHandles, options.creationFlags, nullptr,
-                           options.currentDir,
-                           options.startup != nullptr ? options.startup : &plain, &info)) {
+// Calls `attempt` (one CreateProcess call: true when it started the program, else false with
+// GetLastError() telling why) until the program starts, the error is another, or the attempts
+// are used up. `what` names the program in the notes.
+template <typename Attempt>
+bool startForTest(const std::string& what, std::ostream& notes, Attempt attempt) {
+    for (int number = 1;; ++number) {
+        if (attempt()) {
             return true;
         }
         const DWORD error = GetLastError();
-        if (error != ERROR_INTERNAL_ERROR || attempt == kStartAttempts) {
+        if (error != ERROR_INTERNAL_ERROR || number == kStartAttempts) {
             SetLastError(error);
             return false;
         }
-        notes << "the test's own start of " << commandLine.substr(0, 100)
+        notes << "the test's own start of " << what.substr(0, 100)
               << " failed with an internal error of the system (" << error << "), attempt "
-              << attempt << " of " << kStartAttempts << ": starting it again" << std::endl;
+              << number << " of " << kStartAttempts << ": starting it again" << std::endl;
     }
 }
 
