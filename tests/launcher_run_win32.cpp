@@ -324,39 +324,18 @@ namespace {
 
 // How often the processes of a Launch's job are looked at.
 constexpr DWORD kSampleMs = 5;
-// What a test needs of a process it only looks at.
-constexpr DWORD kLookRights = PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE;
 
-DWORD parentOf(DWORD pid) {
-    const std::optional<PROCESSENTRY32> entry =
-        findProcess([pid](const PROCESSENTRY32& process) { return process.th32ProcessID == pid; });
-    return entry ? entry->th32ParentProcessID : 0;
-}
-
-// The file a process was started from, which the system still tells after its end while a
-// handle holds it; empty when it cannot be told.
-std::string imagePathOf(HANDLE process) {
-    char path[MAX_PATH * 4] = {};
-    DWORD size = sizeof(path);
-    if (process == nullptr || !QueryFullProcessImageNameA(process, 0, path, &size)) {
-        return "";
+// Whether a program of this name lies in the system directory: one of Wine's own (or the
+// system's), not one a test installs.
+bool isSystemProgram(const std::string& exeName) {
+    char directory[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryA(directory, MAX_PATH);
+    if (exeName.empty() || length == 0 || length >= MAX_PATH) {
+        return false;
     }
-    return std::string(path, size);
-}
-
-// The Windows directory with a backslash at its end.
-std::string windowsDirectory() {
-    char path[MAX_PATH] = {};
-    const UINT length = GetWindowsDirectoryA(path, MAX_PATH);
-    std::string directory(path, length < MAX_PATH ? length : 0);
-    return directory.empty() || directory.back() == '\\' ? directory : directory + '\\';
-}
-
-bool startsWithIgnoringCase(const std::string& text, const std::string& start) {
-    return !start.empty() && text.size() >= start.size() &&
-           CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, text.c_str(),
-                          static_cast<int>(start.size()), start.c_str(),
-                          static_cast<int>(start.size())) == CSTR_EQUAL;
+    const DWORD attributes =
+        GetFileAttributesA((std::string(directory, length) + '\\' + exeName).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 } // namespace
@@ -453,26 +432,45 @@ JOBOBJECT_BASIC_ACCOUNTING_INFORMATION Launch::accounting() const {
 void Launch::sampleMembers() const {
     const std::vector<DWORD> running = runningProcessIds();
     const std::lock_guard<std::mutex> lock(membersMutex_);
+    bool unnamed = false;
     for (const DWORD pid : running) {
-        if (std::none_of(members_.begin(), members_.end(),
-                         [pid](const Member& member) { return member.pid == pid; })) {
-            members_.push_back(
-                Member{pid, parentOf(pid), UniqueHandle(OpenProcess(kLookRights, FALSE, pid))});
+        const auto member = std::find_if(members_.begin(), members_.end(),
+                                         [pid](const Member& seen) { return seen.pid == pid; });
+        if (member == members_.end()) {
+            members_.push_back(Member{pid, 0, ""});
+            unnamed = true;
+        } else {
+            unnamed = unnamed || member->exeName.empty();
         }
     }
+    if (!unnamed) {
+        return;
+    }
+    // A process has a name in the snapshot once Wine has set it up. Only a snapshot and the
+    // job's list of ids are used: a handle of the test's to a process that Wine fails to set
+    // up has the wineserver crash once that process goes.
+    findProcess([&](const PROCESSENTRY32& process) {
+        for (Member& member : members_) {
+            if (member.pid == process.th32ProcessID && member.exeName.empty() &&
+                std::find(running.begin(), running.end(), member.pid) != running.end()) {
+                member.parentPid = process.th32ParentProcessID;
+                member.exeName = process.szExeFile;
+            }
+        }
+        return false;
+    });
 }
 
 StartedProcesses Launch::processesStarted() const {
     sampleMembers();
     StartedProcesses started;
     started.count = accounting().TotalProcesses;
-    const std::string windows = windowsDirectory();
     const std::lock_guard<std::mutex> lock(membersMutex_);
     for (const Member& member : members_) {
-        const std::string image = imagePathOf(member.handle.get());
-        const std::string seen = std::to_string(member.pid) + " " + (image.empty() ? "?" : image) +
-                                 " (started by " + std::to_string(member.parentPid) + ")";
-        if (!image.empty() && startsWithIgnoringCase(image, windows)) {
+        const std::string seen = std::to_string(member.pid) + " " +
+                                 (member.exeName.empty() ? "?" : member.exeName) + " (started by " +
+                                 std::to_string(member.parentPid) + ")";
+        if (isSystemProgram(member.exeName)) {
             --started.count;
             std::cout << "not counted: process " << seen << ", a program of Wine's own"
                       << std::endl;

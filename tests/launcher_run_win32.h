@@ -203,7 +203,7 @@ inline std::vector<std::string> expectedVmArgv(const Installation& installation,
 // them that was seen, shown when a check of the number fails.
 struct StartedProcesses {
     DWORD count = 0;
-    std::vector<std::string> seen; // "<id> <executable> (started by <id>)"
+    std::vector<std::string> seen; // "<id> <executable's name> (started by <id>)"
 };
 inline bool operator==(const StartedProcesses& started, DWORD count) {
     return started.count == count;
@@ -234,8 +234,8 @@ class Launch {
     // Processes started in the job so far (the launcher included) and those still running.
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting() const;
     // The processes the run started, the launcher included: those that joined the job, less
-    // the programs of Wine's own (from the Windows directory) that Wine may start from a
-    // process of the job, each of which is named on the test's output.
+    // the programs of Wine's own (named as a program of the system directory) that Wine may
+    // start from a process of the job, each of which is named on the test's output.
     StartedProcesses processesStarted() const;
     // True once nothing started in the job runs any more, within the limit.
     bool allEndWithin(DWORD limitMs) const;
@@ -245,15 +245,16 @@ class Launch {
     bool endAll(DWORD limitMs) const;
 
   private:
-    // A process seen in the job, with a handle that keeps it to be looked at once it has
-    // ended.
+    // A process seen in the job: its id, and its parent's and its executable's name once it
+    // has been seen set up.
     struct Member {
         DWORD pid = 0;
         DWORD parentPid = 0;
-        UniqueHandle handle;
+        std::string exeName;
     };
-    // Notes the processes of the job not seen before; the sampler does so every few
-    // milliseconds until the Launch goes, so that even a short-lived one is seen.
+    // Notes the processes of the job not seen before, and the names of those not yet named;
+    // the sampler does so every few milliseconds until the Launch goes, so that even a
+    // short-lived one is seen.
     void sampleMembers() const;
 
     std::string outputPath_;
