@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "command_line_generator.h"
+#include "test_support.h"
 
 namespace {
 
 struct QuoteCase {
+    std::string title;
     std::string text;
     std::string quoted;
 };
@@ -23,15 +25,19 @@ TEST_P(Quoting, EscapesOnlyWhatTheParserWouldChange) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, Quoting,
-    ::testing::Values(QuoteCase{"", R"("")"}, QuoteCase{"out", R"("out")"},
-                      QuoteCase{"a b\tc", "\"a b\tc\""},
-                      QuoteCase{R"(C:\dir\file)", R"("C:\dir\file")"},
-                      QuoteCase{R"(\\server\share)", R"("\\server\share")"},
-                      QuoteCase{R"(C:\out\)", R"("C:\out\\")"},
-                      QuoteCase{R"(C:\out\\)", R"("C:\out\\\\")"}, QuoteCase{R"(a"b)", R"("a\"b")"},
-                      QuoteCase{R"(a\"b)", R"("a\\\"b")"}, QuoteCase{R"(a\\"b)", R"("a\\\\\"b")"},
-                      QuoteCase{R"(")", R"("\"")"}, QuoteCase{R"(\)", R"("\\")"},
-                      QuoteCase{"\xE4\xF6\xFC", "\"\xE4\xF6\xFC\""}));
+    ::testing::Values(QuoteCase{"empty", "", R"("")"}, QuoteCase{"plain word", "out", R"("out")"},
+                      QuoteCase{"blank and tab", "a b\tc", "\"a b\tc\""},
+                      QuoteCase{"backslashes in a path", R"(C:\dir\file)", R"("C:\dir\file")"},
+                      QuoteCase{"UNC path", R"(\\server\share)", R"("\\server\share")"},
+                      QuoteCase{"trailing backslash", R"(C:\out\)", R"("C:\out\\")"},
+                      QuoteCase{"two trailing backslashes", R"(C:\out\\)", R"("C:\out\\\\")"},
+                      QuoteCase{"quote", R"(a"b)", R"("a\"b")"},
+                      QuoteCase{"backslash before a quote", R"(a\"b)", R"("a\\\"b")"},
+                      QuoteCase{"two backslashes before a quote", R"(a\\"b)", R"("a\\\\\"b")"},
+                      QuoteCase{"only a quote", R"(")", R"("\"")"},
+                      QuoteCase{"only a backslash", R"(\)", R"("\\")"},
+                      QuoteCase{"bytes above 127", "\xE4\xF6\xFC", "\"\xE4\xF6\xFC\""}),
+    testing_support::TitleName());
 
 // A -J value stays unquoted: only double quotes, with the backslashes right before them,
 // are escaped; trailing backslashes and blanks stay, and nothing is added around it.
@@ -43,19 +49,25 @@ TEST_P(QuotesOnly, EscapesOnlyDoubleQuotes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, QuotesOnly,
-    ::testing::Values(QuoteCase{"", ""}, QuoteCase{"-Xmx1m", "-Xmx1m"},
-                      QuoteCase{"-Dx=a b\tc", "-Dx=a b\tc"},
-                      QuoteCase{R"(-Dp=C:\out\)", R"(-Dp=C:\out\)"},
-                      QuoteCase{R"(\\server\share\\)", R"(\\server\share\\)"},
-                      QuoteCase{R"(-Dx=a"b)", R"(-Dx=a\"b)"}, QuoteCase{R"(a\"b)", R"(a\\\"b)"},
-                      QuoteCase{R"(a\\"b)", R"(a\\\\\"b)"}, QuoteCase{R"(")", R"(\")"},
-                      QuoteCase{R"(-Dx="a b" c\)", R"(-Dx=\"a b\" c\)"},
-                      QuoteCase{R"(x\ "y)", R"(x\ \"y)"}, QuoteCase{"\xE4\"", "\xE4\\\""}));
+    ::testing::Values(
+        QuoteCase{"empty", "", ""}, QuoteCase{"plain option", "-Xmx1m", "-Xmx1m"},
+        QuoteCase{"blanks and a tab", "-Dx=a b\tc", "-Dx=a b\tc"},
+        QuoteCase{"trailing backslash", R"(-Dp=C:\out\)", R"(-Dp=C:\out\)"},
+        QuoteCase{"backslashes before no quote", R"(\\server\share\\)", R"(\\server\share\\)"},
+        QuoteCase{"quote", R"(-Dx=a"b)", R"(-Dx=a\"b)"},
+        QuoteCase{"backslash before a quote", R"(a\"b)", R"(a\\\"b)"},
+        QuoteCase{"two backslashes before a quote", R"(a\\"b)", R"(a\\\\\"b)"},
+        QuoteCase{"only a quote", R"(")", R"(\")"},
+        QuoteCase{"quoted value and a trailing backslash", R"(-Dx="a b" c\)", R"(-Dx=\"a b\" c\)"},
+        QuoteCase{"backslash before a blank", R"(x\ "y)", R"(x\ \"y)"},
+        QuoteCase{"byte above 127 before a quote", "\xE4\"", "\xE4\\\""}),
+    testing_support::TitleName());
 
 // Code page 932, where ソ (0x83 0x5C), 表 (0x95 0x5C) and 能 (0x94 0x5C) end in the byte of
 // '\', which is no backslash there: nothing about them is escaped. In a single-byte code page
 // the same bytes are two characters each, the second a backslash, and are quoted as such.
 struct CodePageCase {
+    std::string title;
     std::string text;
     std::string quoted932;
     std::string quotedSingleByte;
@@ -83,9 +95,13 @@ TEST_P(DoubleByteQuoting, EscapesByCharactersOfTheCodePageAndReadsBack) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, DoubleByteQuoting,
-    ::testing::Values(CodePageCase{"a\x83\x5C", "\"a\x83\x5C\"", "\"a\x83\x5C\x5C\""},
-                      CodePageCase{"\x95\x5C\"x", "\"\x95\x5C\\\"x\"", "\"\x95\\\\\\\"x\""},
-                      CodePageCase{"\x94\x5C\\", "\"\x94\x5C\\\\\"", "\"\x94\\\\\\\\\""}));
+    ::testing::Values(CodePageCase{"ends in a trail byte 0x5C", "a\x83\x5C", "\"a\x83\x5C\"",
+                                   "\"a\x83\x5C\x5C\""},
+                      CodePageCase{"trail byte 0x5C before a quote", "\x95\x5C\"x",
+                                   "\"\x95\x5C\\\"x\"", "\"\x95\\\\\\\"x\""},
+                      CodePageCase{"trail byte 0x5C before a backslash", "\x94\x5C\\",
+                                   "\"\x94\x5C\\\\\"", "\"\x94\\\\\\\\\""}),
+    testing_support::TitleName());
 
 // A lead byte with nothing after it is a character of its own, in either code page. It cannot
 // be read back before the closing quote: the C runtime, like the system's conversion of the

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "launcher_run_win32.h"
+#include "start_for_test_win32.h"
 #include "test_support.h"
 
 namespace {
@@ -50,10 +52,12 @@ Finished runExactly(const std::wstring& commandLine, DWORD flags, const std::str
     startup.hStdInput = input.get();
     startup.hStdOutput = output.get();
     startup.hStdError = errors.get();
-    std::wstring line = commandLine;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
-                        &startup, &info)) {
+    if (!test_start::startForTest("the test's command line", std::cout, [&] {
+            std::wstring line = commandLine;
+            return CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                                  nullptr, &startup, &info) != FALSE;
+        })) {
         throw std::runtime_error(lastErrorText("CreateProcessW"));
     }
     const UniqueHandle process(info.hProcess);

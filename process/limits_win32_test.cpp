@@ -78,7 +78,7 @@ TEST_P(LongLauncherName, RunsWithItsMonitorAllTheSame) {
     const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
     ASSERT_TRUE(record.has_value()) << "the VM did not run";
     EXPECT_EQ(record->argv, expectedVmArgv(installation, {}, {"-d", "out"}));
-    EXPECT_EQ(launch.accounting().TotalProcesses, 3u) << "launcher, VM and monitor";
+    EXPECT_EQ(launch.processesStarted(), 3u) << "launcher, VM and monitor";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -103,7 +103,7 @@ TEST_F(LimitsWin32, MonitorCommandLineTooLongIsReportedAndEndsTheVm) {
     EXPECT_EQ(launch.output(), startFailure("process monitor", ERROR_FILENAME_EXCED_RANGE));
     EXPECT_EQ(launch.errors(), "");
     EXPECT_TRUE(launch.allEndWithin(kRunLimitMs)) << "the VM was not ended";
-    EXPECT_EQ(launch.accounting().TotalProcesses, 2u) << "the launcher and the VM, no monitor";
+    EXPECT_EQ(launch.processesStarted(), 2u) << "the launcher and the VM, no monitor";
 }
 
 TEST_F(LimitsWin32, PathOf10000EntriesWithTheLauncherLast) {
@@ -124,7 +124,7 @@ TEST_F(LimitsWin32, PathOf10000EntriesWithTheLauncherLast) {
     const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
     ASSERT_TRUE(record.has_value()) << "the VM did not run";
     EXPECT_EQ(record->argv, expectedVmArgv(installation, {}, {"-d", "out"}));
-    EXPECT_EQ(launch.accounting().TotalProcesses, 3u) << "launcher, VM and monitor";
+    EXPECT_EQ(launch.processesStarted(), 3u) << "launcher, VM and monitor";
 }
 
 // ---------------------------------------------------------------------------------------
@@ -178,7 +178,7 @@ TEST_F(LimitsWin32, VmCommandLineOneCharacterTooLongIsRefused) {
     EXPECT_EQ(launch.waitForExit(kRunLimitMs), 1u);
     EXPECT_EQ(launch.output(), startFailure("java virtual machine", ERROR_FILENAME_EXCED_RANGE));
     EXPECT_EQ(launch.errors(), "");
-    EXPECT_EQ(launch.accounting().TotalProcesses, 1u) << "something was started";
+    EXPECT_EQ(launch.processesStarted(), 1u) << "something was started";
 }
 
 // Far longer, through a class path of 50 MB: every length over the limit meets the same
@@ -198,7 +198,7 @@ TEST_F(LimitsWin32, VmCommandLineOf50MegabytesIsRefusedAsTooLong) {
     EXPECT_EQ(launch.waitForExit(kRunLimitMs), 1u);
     EXPECT_EQ(launch.output(), startFailure("java virtual machine", ERROR_FILENAME_EXCED_RANGE));
     EXPECT_EQ(launch.errors(), "");
-    EXPECT_EQ(launch.accounting().TotalProcesses, 1u) << "something was started";
+    EXPECT_EQ(launch.processesStarted(), 1u) << "something was started";
 }
 
 } // namespace

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "command_line_generator.h"
+#include "test_support.h"
 
 namespace {
 
 using Arguments = std::vector<std::string>;
 
 struct SplitCase {
+    std::string title;
     std::string line;
     Arguments expected;
 };
@@ -25,26 +27,34 @@ TEST_P(SplitCommandLine, FollowsTheWindowsRules) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, SplitCommandLine,
-    ::testing::Values(SplitCase{"", {""}}, SplitCase{"p", {"p"}}, SplitCase{"p  \t ", {"p"}},
-                      SplitCase{R"(p "abc" d e)", {"p", "abc", "d", "e"}},
-                      SplitCase{R"(p a\\\b d"e f"g h)", {"p", R"(a\\\b)", "de fg", "h"}},
-                      SplitCase{R"(p a\\\"b c d)", {"p", R"(a\"b)", "c", "d"}},
-                      SplitCase{R"(p a\\\\"b c" d e)", {"p", R"(a\\b c)", "d", "e"}},
-                      SplitCase{R"(p "" "")", {"p", "", ""}},
-                      SplitCase{"p \"a\tb\"\tc", {"p", "a\tb", "c"}},
-                      SplitCase{R"(p "unterminated \")", {"p", "unterminated \""}},
-                      SplitCase{R"(p "C:\out\\")", {"p", R"(C:\out\)"}},
-                      SplitCase{R"(p trailing\)", {"p", R"(trailing\)"}},
-                      // The program name knows no escapes: a backslash before a quote stays.
-                      SplitCase{R"("C:\a b\x\" y)", {R"(C:\a b\x\)", "y"}},
-                      SplitCase{R"(C:\a\b.exe y)", {R"(C:\a\b.exe)", "y"}},
-                      SplitCase{R"(p:"x y")", {R"(p:"x)", "y"}},
-                      SplitCase{R"("a b"c d)", {"a b", "c", "d"}},
-                      // Two quotes inside a quoted part give one quote and end the part.
-                      SplitCase{R"(p "a""b" c)", {"p", R"(a"b c)"}},
-                      SplitCase{R"(p "a""b c")", {"p", R"(a"b)", "c"}},
-                      SplitCase{R"("java" -Dx=a b)", {"java", "-Dx=a", "b"}},
-                      SplitCase{"\"p\xE9\" \xFF\"\xE9 \"", {"p\xE9", "\xFF\xE9 "}}));
+    ::testing::Values(
+        SplitCase{"empty line", "", {""}}, SplitCase{"program only", "p", {"p"}},
+        SplitCase{"blanks and a tab after the program", "p  \t ", {"p"}},
+        SplitCase{"quoted argument", R"(p "abc" d e)", {"p", "abc", "d", "e"}},
+        SplitCase{"backslashes before no quote and quotes inside a word",
+                  R"(p a\\\b d"e f"g h)",
+                  {"p", R"(a\\\b)", "de fg", "h"}},
+        SplitCase{"odd backslashes before a quote", R"(p a\\\"b c d)", {"p", R"(a\"b)", "c", "d"}},
+        SplitCase{
+            "even backslashes before a quote", R"(p a\\\\"b c" d e)", {"p", R"(a\\b c)", "d", "e"}},
+        SplitCase{"empty quoted arguments", R"(p "" "")", {"p", "", ""}},
+        SplitCase{"tabs inside quotes and between", "p \"a\tb\"\tc", {"p", "a\tb", "c"}},
+        SplitCase{
+            "escaped quote before the end", R"(p "unterminated \")", {"p", "unterminated \""}},
+        SplitCase{
+            "doubled backslash before the closing quote", R"(p "C:\out\\")", {"p", R"(C:\out\)"}},
+        SplitCase{"trailing backslash", R"(p trailing\)", {"p", R"(trailing\)"}},
+        // The program name knows no escapes: a backslash before a quote stays.
+        SplitCase{"program name knows no escapes", R"("C:\a b\x\" y)", {R"(C:\a b\x\)", "y"}},
+        SplitCase{"unquoted program path", R"(C:\a\b.exe y)", {R"(C:\a\b.exe)", "y"}},
+        SplitCase{"quote inside the program name", R"(p:"x y")", {R"(p:"x)", "y"}},
+        SplitCase{"program name ends at its closing quote", R"("a b"c d)", {"a b", "c", "d"}},
+        // Two quotes inside a quoted part give one quote and end the part.
+        SplitCase{"doubled quote inside quotes", R"(p "a""b" c)", {"p", R"(a"b c)"}},
+        SplitCase{"doubled quote ends the quoted part", R"(p "a""b c")", {"p", R"(a"b)", "c"}},
+        SplitCase{"quoted program and options", R"("java" -Dx=a b)", {"java", "-Dx=a", "b"}},
+        SplitCase{"bytes above 127", "\"p\xE9\" \xFF\"\xE9 \"", {"p\xE9", "\xFF\xE9 "}}),
+    testing_support::TitleName());
 
 // Whatever the text, the launcher's quoting gives elements that split back to exactly it: a
 // quoted argument to itself, a -J value to its words.

@@ -59,7 +59,7 @@ class StressWin32 : public LauncherTest {
             endFromOutside(installation, launch, plan);
         }
         EXPECT_TRUE(launch.allEndWithin(kRunLimitMs)) << "something the launcher started runs";
-        EXPECT_EQ(launch.accounting().TotalProcesses, 3u) << "launcher, VM and monitor";
+        EXPECT_EQ(launch.processesStarted(), 3u) << "launcher, VM and monitor";
     }
 
   private:

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "process/split_command_line.h"
+#include "test_support.h"
 
 namespace {
 
 struct HandleTextCase {
+    const char* title;
     const char* text;
     std::optional<std::intptr_t> value;
 };
@@ -27,17 +29,24 @@ TEST_P(HandleText, ReadsWholeDecimalNumbersOnly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, HandleText,
-    ::testing::Values(HandleTextCase{"0", 0}, HandleTextCase{"1234", 1234},
-                      HandleTextCase{"  \t56", 56}, HandleTextCase{"+7", 7},
-                      HandleTextCase{"-1", -1}, HandleTextCase{"2147483647", 2147483647},
-                      HandleTextCase{"-2147483648", -2147483648LL},
-                      HandleTextCase{"2147483648", std::nullopt},
-                      HandleTextCase{"-2147483649", std::nullopt},
-                      HandleTextCase{"123456789012345678901234567890", std::nullopt},
-                      HandleTextCase{"", std::nullopt}, HandleTextCase{"  ", std::nullopt},
-                      HandleTextCase{"-", std::nullopt}, HandleTextCase{"12a", std::nullopt},
-                      HandleTextCase{"0x10", std::nullopt}, HandleTextCase{"5 ", std::nullopt},
-                      HandleTextCase{"abc", std::nullopt}, HandleTextCase{"--1", std::nullopt}));
+    ::testing::Values(HandleTextCase{"zero", "0", 0}, HandleTextCase{"number", "1234", 1234},
+                      HandleTextCase{"leading blanks and a tab", "  \t56", 56},
+                      HandleTextCase{"plus sign", "+7", 7}, HandleTextCase{"minus one", "-1", -1},
+                      HandleTextCase{"largest 32-bit number", "2147483647", 2147483647},
+                      HandleTextCase{"smallest 32-bit number", "-2147483648", -2147483648LL},
+                      HandleTextCase{"one over the largest", "2147483648", std::nullopt},
+                      HandleTextCase{"one under the smallest", "-2147483649", std::nullopt},
+                      HandleTextCase{"thirty digits", "123456789012345678901234567890",
+                                     std::nullopt},
+                      HandleTextCase{"empty", "", std::nullopt},
+                      HandleTextCase{"only blanks", "  ", std::nullopt},
+                      HandleTextCase{"only a minus", "-", std::nullopt},
+                      HandleTextCase{"trailing letter", "12a", std::nullopt},
+                      HandleTextCase{"hexadecimal", "0x10", std::nullopt},
+                      HandleTextCase{"trailing blank", "5 ", std::nullopt},
+                      HandleTextCase{"letters", "abc", std::nullopt},
+                      HandleTextCase{"two minus signs", "--1", std::nullopt}),
+    testing_support::TitleName());
 
 TEST(MonitorCommandLine, PlainNameStaysAsWritten) {
     EXPECT_EQ(monitorCommandLine(R"(C:\tools\se_javac.exe)", platform::ProcessHandle(84),

@@ -155,7 +155,7 @@ TEST_F(LauncherTest, MissingVmIsReportedAndStartsNoMonitor) {
     EXPECT_EQ(launch.output(), startFailure("java virtual machine", ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(launch.errors(), "");
     // Nothing but the launcher ran in its job: neither a VM nor a monitor.
-    EXPECT_EQ(launch.accounting().TotalProcesses, 1u);
+    EXPECT_EQ(launch.processesStarted(), 1u);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -255,7 +255,7 @@ TEST_P(EachLauncherTest, MonitorIsItselfAndEndsAfterNormalEnd) {
     EXPECT_EQ(waitForExit(monitor.get(), kRunLimitMs), 0u);
     EXPECT_TRUE(pollFor(kRunLimitMs, [&] { return launch.accounting().ActiveProcesses == 0; }))
         << "something the launcher started still runs";
-    EXPECT_EQ(launch.accounting().TotalProcesses, 3u) << "launcher, VM and monitor";
+    EXPECT_EQ(launch.processesStarted(), 3u) << "launcher, VM and monitor";
 }
 
 // The monitor started by hand with handle texts that name no handle of its own, or no number
@@ -292,7 +292,7 @@ TEST_P(MonitorByHandTest, EndsAtOnceWithoutOutputAndEndsNothing) {
     EXPECT_EQ(launch.waitForExit(kRunLimitMs), 0u);
     EXPECT_EQ(launch.output(), "");
     EXPECT_EQ(launch.errors(), "");
-    EXPECT_EQ(launch.accounting().TotalProcesses, 1u);
+    EXPECT_EQ(launch.processesStarted(), 1u);
     EXPECT_EQ(bystander.waitForExit(0), std::nullopt) << "the monitor ended the bystander";
 }
 
@@ -397,7 +397,7 @@ TEST_P(EachLauncherTest, BareNameFoundThroughPath) {
     const std::optional<VmRecord> record = readVmRecord(installation.recordPath());
     ASSERT_TRUE(record.has_value()) << "the VM did not run";
     EXPECT_EQ(record->argv, expectedVmArgv(installation, {}, {"-d", "out", "file1"}));
-    EXPECT_EQ(launch.accounting().TotalProcesses, 3u) << "launcher, VM and monitor";
+    EXPECT_EQ(launch.processesStarted(), 3u) << "launcher, VM and monitor";
 }
 
 // A package manager's link to the launcher in a folder on PATH (winget's Links folder): the
@@ -492,7 +492,7 @@ TEST_P(VmLookupTest, NeverRunsAJavaFromTheCurrentDirectory) {
         EXPECT_EQ(launch.waitForExit(kRunLimitMs), 1u);
         EXPECT_EQ(launch.output(), startFailure("java virtual machine", ERROR_FILE_NOT_FOUND));
         EXPECT_EQ(launch.errors(), "");
-        EXPECT_EQ(launch.accounting().TotalProcesses, 1u) << "something was started";
+        EXPECT_EQ(launch.processesStarted(), 1u) << "something was started";
     }
 }
 

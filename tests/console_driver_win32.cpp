@@ -4,9 +4,10 @@
 // id into STAND_IN_PID_FILE), then sends `events` CTRL_C_EVENTs to every process on the
 // console, each one once the VM has logged the one before (STAND_IN_SIGNAL_LOG), and waits
 // for the launcher's end. It writes "exit <code>" into the result file, or what went wrong,
-// and exits 0 when the launcher ended, 1 otherwise. The driver itself ignores the events.
-// Wine delivers console events only to programs on a real console: run it in a
-// pseudo-terminal (script -qec "..." /dev/null).
+// as its last line (the lines before note the launcher's starts tried again, see
+// start_for_test_win32.h), and exits 0 when the launcher ended, 1 otherwise. The driver
+// itself ignores the events. Wine delivers console events only to programs on a real console:
+// run it in a pseudo-terminal (script -qec "..." /dev/null).
 #include <windows.h>
 
 #include <chrono>
@@ -16,6 +17,8 @@
 #include <sstream>
 #include <string>
 #include <thread>
+
+#include "start_for_test_win32.h"
 
 namespace {
 
@@ -57,8 +60,11 @@ template <typename Condition> bool within(Condition condition) {
     return true;
 }
 
+// Notes on the launcher's start, written before the result.
+std::ostringstream notes;
+
 int finish(const std::string& resultPath, const std::string& text, int code) {
-    std::ofstream(resultPath, std::ios::binary) << text << '\n';
+    std::ofstream(resultPath, std::ios::binary) << notes.str() << text << '\n';
     return code;
 }
 
@@ -79,8 +85,11 @@ int main(int argc, char** argv) {
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION launcher{};
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &launcher)) {
+    if (!test_start::startForTest(commandLine, notes, [&] {
+            std::string line = commandLine;
+            return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                  nullptr, &startup, &launcher) != FALSE;
+        })) {
         return finish(resultPath, "cannot start " + commandLine, 1);
     }
     if (!within([&] { return !contentOf(pidFile).empty(); })) {

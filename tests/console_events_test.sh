@@ -32,7 +32,10 @@ run_case() {
         "'$wine_run' '$driver' '$windows_work\\result' $events '\"$windows_work\\se_javac.exe\" x'" \
         /dev/null >"$work/console.txt" 2>&1 || true
     local result log
-    result=$(tr -d '\r' <"$work/result" 2>/dev/null || echo "no result")
+    # The driver's last line is its result; lines before it note starts it tried again.
+    result=$(tr -d '\r' <"$work/result" 2>/dev/null | tail -n 1 || true)
+    result=${result:-no result}
+    tr -d '\r' <"$work/result" 2>/dev/null | head -n -1 | sed "s/^/$name: /" || true
     log=$(tr '\n' '|' <"$work/log" 2>/dev/null || true)
     if [[ $result == "$expected_result" && $log =~ $expected_log ]]; then
         echo "$name: $result, the VM logged $log"

@@ -7,9 +7,11 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <stdexcept>
 
 #include "javacmd/quoting.h"
+#include "start_for_test_win32.h"
 #include "test_support.h"
 
 namespace launcher_run {
@@ -155,14 +157,16 @@ namespace {
 
 // Starts /bin/sh -c <command> as a Unix program; the process handle is returned.
 UniqueHandle startUnixShell(const std::string& command) {
-    std::string line = "sh -c \"" + command + "\"";
-    std::vector<char> buffer(line.begin(), line.end());
-    buffer.push_back('\0');
+    const std::string line = "sh -c \"" + command + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessA("Z:\\bin\\sh", buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
+    if (!test_start::startForTest(line, std::cout, [&] {
+            std::vector<char> buffer(line.begin(), line.end());
+            buffer.push_back('\0');
+            return CreateProcessA("Z:\\bin\\sh", buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                  nullptr, &startup, &info) != FALSE;
+        })) {
         throw std::runtime_error(lastErrorText("CreateProcessA " + line));
     }
     CloseHandle(info.hThread);
@@ -316,6 +320,26 @@ std::vector<std::string> sortedEnvironment(const char* block) {
 // ---------------------------------------------------------------------------------------
 // A started launcher
 
+namespace {
+
+// How often the processes of a Launch's job are looked at.
+constexpr DWORD kSampleMs = 5;
+
+// Whether a program of this name lies in the system directory: one of Wine's own (or the
+// system's), not one a test installs.
+bool isSystemProgram(const std::string& exeName) {
+    char directory[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryA(directory, MAX_PATH);
+    if (exeName.empty() || length == 0 || length >= MAX_PATH) {
+        return false;
+    }
+    const DWORD attributes =
+        GetFileAttributesA((std::string(directory, length) + '\\' + exeName).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+} // namespace
+
 Launch::Launch(const std::string& commandLine, const std::string& outputDir,
                const std::string& currentDir, const std::string& applicationName)
     : outputPath_(outputDir + "launcher-out.txt"), errorPath_(outputDir + "launcher-err.txt") {
@@ -345,12 +369,15 @@ Launch::Launch(const std::string& commandLine, const std::string& outputDir,
     startup.hStdOutput = output.get();
     startup.hStdError = error.get();
 
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
     PROCESS_INFORMATION info{};
-    if (!CreateProcessA(applicationName.empty() ? nullptr : applicationName.c_str(), line.data(),
-                        nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
-                        currentDir.empty() ? nullptr : currentDir.c_str(), &startup, &info)) {
+    if (!test_start::startForTest(commandLine, std::cout, [&] {
+            std::vector<char> line(commandLine.begin(), commandLine.end());
+            line.push_back('\0');
+            return CreateProcessA(applicationName.empty() ? nullptr : applicationName.c_str(),
+                                  line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                                  currentDir.empty() ? nullptr : currentDir.c_str(), &startup,
+                                  &info) != FALSE;
+        })) {
         throw std::runtime_error(lastErrorText("CreateProcessA " + commandLine.substr(0, 200)));
     }
     process_ = UniqueHandle(info.hProcess);
@@ -360,6 +387,16 @@ Launch::Launch(const std::string& commandLine, const std::string& outputDir,
         TerminateProcess(process_.get(), 1);
         throw std::runtime_error(lastErrorText("AssignProcessToJobObject"));
     }
+    stopSampling_ = UniqueHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    sampler_ = std::thread([this] {
+        do {
+            try {
+                sampleMembers();
+            } catch (const std::exception&) {
+                // Looked at again in a moment, and once more when the test asks.
+            }
+        } while (WaitForSingleObject(stopSampling_.get(), kSampleMs) == WAIT_TIMEOUT);
+    });
     ResumeThread(thread.get());
 }
 
@@ -367,6 +404,8 @@ Launch::~Launch() {
     TerminateJobObject(job_.get(), 1);
     TerminateProcess(process_.get(), 1);
     allEndWithin(kQuickLimitMs);
+    SetEvent(stopSampling_.get());
+    sampler_.join();
 }
 
 std::optional<DWORD> Launch::waitForExit(DWORD limitMs) const {
@@ -388,6 +427,58 @@ JOBOBJECT_BASIC_ACCOUNTING_INFORMATION Launch::accounting() const {
         throw std::runtime_error(lastErrorText("QueryInformationJobObject"));
     }
     return information;
+}
+
+void Launch::sampleMembers() const {
+    const std::vector<DWORD> running = runningProcessIds();
+    const std::lock_guard<std::mutex> lock(membersMutex_);
+    bool unnamed = false;
+    for (const DWORD pid : running) {
+        const auto member = std::find_if(members_.begin(), members_.end(),
+                                         [pid](const Member& seen) { return seen.pid == pid; });
+        if (member == members_.end()) {
+            members_.push_back(Member{pid, 0, ""});
+            unnamed = true;
+        } else {
+            unnamed = unnamed || member->exeName.empty();
+        }
+    }
+    if (!unnamed) {
+        return;
+    }
+    // A process has a name in the snapshot once Wine has set it up. Only a snapshot and the
+    // job's list of ids are used: a handle of the test's to a process that Wine fails to set
+    // up has the wineserver crash once that process goes.
+    findProcess([&](const PROCESSENTRY32& process) {
+        for (Member& member : members_) {
+            if (member.pid == process.th32ProcessID && member.exeName.empty() &&
+                std::find(running.begin(), running.end(), member.pid) != running.end()) {
+                member.parentPid = process.th32ParentProcessID;
+                member.exeName = process.szExeFile;
+            }
+        }
+        return false;
+    });
+}
+
+StartedProcesses Launch::processesStarted() const {
+    sampleMembers();
+    StartedProcesses started;
+    started.count = accounting().TotalProcesses;
+    const std::lock_guard<std::mutex> lock(membersMutex_);
+    for (const Member& member : members_) {
+        const std::string seen = std::to_string(member.pid) + " " +
+                                 (member.exeName.empty() ? "?" : member.exeName) + " (started by " +
+                                 std::to_string(member.parentPid) + ")";
+        if (isSystemProgram(member.exeName)) {
+            --started.count;
+            std::cout << "not counted: process " << seen << ", a program of Wine's own"
+                      << std::endl;
+        } else {
+            started.seen.push_back(seen);
+        }
+    }
+    return started;
 }
 
 bool Launch::allEndWithin(DWORD limitMs) const {
@@ -421,6 +512,13 @@ std::vector<DWORD> Launch::runningProcessIds() const {
 bool Launch::endAll(DWORD limitMs) const {
     TerminateJobObject(job_.get(), 1);
     return allEndWithin(limitMs);
+}
+
+void PrintTo(const StartedProcesses& started, std::ostream* out) {
+    *out << started.count << " processes";
+    for (const std::string& seen : started.seen) {
+        *out << "\n  " << seen;
+    }
 }
 
 std::string commandLine(const std::string& launcher, const std::vector<std::string>& arguments) {

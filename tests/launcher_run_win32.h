@@ -11,9 +11,11 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "test_support.h"
@@ -197,6 +199,17 @@ inline std::vector<std::string> expectedVmArgv(const Installation& installation,
 // ---------------------------------------------------------------------------------------
 // A started launcher
 
+// The processes a launcher run started (see Launch::processesStarted): how many, and each of
+// them that was seen, shown when a check of the number fails.
+struct StartedProcesses {
+    DWORD count = 0;
+    std::vector<std::string> seen; // "<id> <executable's name> (started by <id>)"
+};
+inline bool operator==(const StartedProcesses& started, DWORD count) {
+    return started.count == count;
+}
+void PrintTo(const StartedProcesses& started, std::ostream* out);
+
 // A process started from an exact command line, in a job object of its own so that
 // everything it starts can be counted and ended, with its standard output and error
 // going to files. With an `applicationName`, that file is started, whatever the command
@@ -220,6 +233,10 @@ class Launch {
 
     // Processes started in the job so far (the launcher included) and those still running.
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting() const;
+    // The processes the run started, the launcher included: those that joined the job, less
+    // the programs of Wine's own (named as a program of the system directory) that Wine may
+    // start from a process of the job, each of which is named on the test's output.
+    StartedProcesses processesStarted() const;
     // True once nothing started in the job runs any more, within the limit.
     bool allEndWithin(DWORD limitMs) const;
     // The processes of the job that still run.
@@ -228,11 +245,27 @@ class Launch {
     bool endAll(DWORD limitMs) const;
 
   private:
+    // A process seen in the job: its id, and its parent's and its executable's name once it
+    // has been seen set up.
+    struct Member {
+        DWORD pid = 0;
+        DWORD parentPid = 0;
+        std::string exeName;
+    };
+    // Notes the processes of the job not seen before, and the names of those not yet named;
+    // the sampler does so every few milliseconds until the Launch goes, so that even a
+    // short-lived one is seen.
+    void sampleMembers() const;
+
     std::string outputPath_;
     std::string errorPath_;
     UniqueHandle job_;
     UniqueHandle process_;
     DWORD pid_ = 0;
+    mutable std::mutex membersMutex_;
+    mutable std::vector<Member> members_;
+    UniqueHandle stopSampling_;
+    std::thread sampler_;
 };
 
 // The launcher's command line: its path and each argument, all quoted.
