@@ -35,23 +35,10 @@ struct Finished {
 // Starts a program from exactly this command line, as a program of the user's does with
 // CreateProcessW: with `flags`, input from NUL, output and errors into files in `dir`.
 Finished runExactly(const std::wstring& commandLine, DWORD flags, const std::string& dir) {
-    for (const DWORD stream : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
-        SetHandleInformation(GetStdHandle(stream), HANDLE_FLAG_INHERIT, 0);
-    }
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    const auto open = [&](const std::string& path, DWORD access, DWORD disposition) {
-        return UniqueHandle(CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                        &inheritable, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
-    };
-    const UniqueHandle input = open("NUL", GENERIC_READ, OPEN_EXISTING);
-    const UniqueHandle output = open(dir + "out.txt", GENERIC_WRITE, CREATE_ALWAYS);
-    const UniqueHandle errors = open(dir + "err.txt", GENERIC_WRITE, CREATE_ALWAYS);
+    const RedirectedStreams streams(dir + "out.txt", dir + "err.txt");
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input.get();
-    startup.hStdOutput = output.get();
-    startup.hStdError = errors.get();
+    streams.fill(startup);
     PROCESS_INFORMATION info{};
     if (!test_start::startForTest("the test's command line", std::cout, [&] {
             std::wstring line = commandLine;

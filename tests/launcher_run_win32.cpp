@@ -340,15 +340,20 @@ bool isSystemProgram(const std::string& exeName) {
 
 } // namespace
 
-Launch::Launch(const std::string& commandLine, const std::string& outputDir,
-               const std::string& currentDir, const std::string& applicationName)
-    : outputPath_(outputDir + "launcher-out.txt"), errorPath_(outputDir + "launcher-err.txt") {
-    // The test's own standard streams are no business of the launcher's. Inherited, they
-    // would be held by a process Wine leaves stuck in its start, and whoever reads the
-    // test's output (ctest) would wait for their end in vain.
+RedirectedStreams::RedirectedStreams(const std::string& outputPath, const std::string& errorPath) {
     for (const DWORD stream : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
         SetHandleInformation(GetStdHandle(stream), HANDLE_FLAG_INHERIT, 0);
     }
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    input_ = UniqueHandle(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      &inheritable, OPEN_EXISTING, 0, nullptr));
+    output_ = UniqueHandle(createOutputFile(outputPath, inheritable));
+    error_ = UniqueHandle(createOutputFile(errorPath, inheritable));
+}
+
+Launch::Launch(const std::string& commandLine, const std::string& outputDir,
+               const std::string& currentDir, const std::string& applicationName)
+    : outputPath_(outputDir + "launcher-out.txt"), errorPath_(outputDir + "launcher-err.txt") {
     job_ = UniqueHandle(CreateJobObjectA(nullptr, nullptr));
     if (!job_) {
         throw std::runtime_error(lastErrorText("CreateJobObjectA"));
@@ -357,17 +362,10 @@ Launch::Launch(const std::string& commandLine, const std::string& outputDir,
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
 
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    const UniqueHandle input(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                         &inheritable, OPEN_EXISTING, 0, nullptr));
-    const UniqueHandle output(createOutputFile(outputPath_, inheritable));
-    const UniqueHandle error(createOutputFile(errorPath_, inheritable));
+    const RedirectedStreams streams(outputPath_, errorPath_);
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input.get();
-    startup.hStdOutput = output.get();
-    startup.hStdError = error.get();
+    streams.fill(startup);
 
     PROCESS_INFORMATION info{};
     if (!test_start::startForTest(commandLine, std::cout, [&] {

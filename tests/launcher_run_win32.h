@@ -210,6 +210,26 @@ inline bool operator==(const StartedProcesses& started, DWORD count) {
 }
 void PrintTo(const StartedProcesses& started, std::ostream* out);
 
+// Standard streams for a program the test starts with STARTF_USESTDHANDLES: input from NUL,
+// output and errors into files, all inheritable. The test's own standard streams are made
+// not inheritable: held by a process Wine leaves stuck in its start, they would keep whoever
+// reads the test's output (ctest) waiting for their end in vain.
+class RedirectedStreams {
+  public:
+    RedirectedStreams(const std::string& outputPath, const std::string& errorPath);
+    template <typename StartupInfo> void fill(StartupInfo& startup) const {
+        startup.dwFlags |= STARTF_USESTDHANDLES;
+        startup.hStdInput = input_.get();
+        startup.hStdOutput = output_.get();
+        startup.hStdError = error_.get();
+    }
+
+  private:
+    UniqueHandle input_;
+    UniqueHandle output_;
+    UniqueHandle error_;
+};
+
 // A process started from an exact command line, in a job object of its own so that
 // everything it starts can be counted and ended, with its standard output and error
 // going to files. With an `applicationName`, that file is started, whatever the command
