@@ -301,12 +301,11 @@ void endVmFromMonitor(ProcessHandle launcher, ProcessHandle vm) {
 [[noreturn]] void runForkedMonitor(ProcessHandle launcher, ProcessHandle vm) {
     setsid();
     nameMonitor();
-    posix::ignoreStopSignals();
+    enterMonitorMode(launcher, vm);
     sigset_t none;
     sigemptyset(&none);
     pthread_sigmask(SIG_SETMASK, &none, nullptr);
     standardStreamsOnDevNull();
-    posix::closeDescriptorsBut(descriptorOf(launcher), descriptorOf(vm));
     waitForExit(launcher);
     endVmFromMonitor(launcher, vm);
     _exit(0);

@@ -140,14 +140,14 @@ void StopSignals::start(ProcessHandle vm) {
 }
 
 void StopSignals::abandon() const {
-    resetActions();
-    // Pending again, the signals taken end the launcher once they are unblocked.
+    // Pending again while still blocked, the signals taken end the launcher once restore
+    // unblocks them.
     for (const Taken& taken : taken_) {
         if (taken.signal != 0) {
             raise(taken.signal);
         }
     }
-    pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
+    restore();
 }
 
 void StopSignals::restore() const {
