@@ -95,6 +95,9 @@ INSTANTIATE_TEST_SUITE_P(
         ValidCase{"only one CR is dropped", "VERSION=1.0\r\r\n", {"", "java", "", "", "1.0\r", ""}},
         ValidCase{"tab is not trimmed from value", "BUILD=7\t", {"", "java", "", "", "", "7\t"}},
         ValidCase{"last line without LF", "BUILD=9", {"", "java", "", "", "", "9"}},
+        ValidCase{"CR ending a last line without LF is kept",
+                  "VERSION=1.0\r\nBUILD=9\r",
+                  {"", "java", "", "", "1.0", "9\r"}},
         ValidCase{"0x1A bytes are plain bytes",
                   "BUILD=a\x1a"
                   "c",

@@ -6,6 +6,7 @@
 #include <set>
 #include <vector>
 
+#include "command_line_generator.h"
 #include "test_support.h"
 
 namespace {
@@ -17,6 +18,7 @@ struct LookupCase {
     std::optional<std::string> path;
     std::set<std::string> files; // the candidates that open
     const char* expected;
+    LeadBytes leadBytes = LeadBytes(); // of the code page the name is written in
 };
 
 void PrintTo(const LookupCase& c, std::ostream* out) {
@@ -43,7 +45,7 @@ class ToolDirLookup : public ::testing::TestWithParam<LookupCase> {};
 TEST_P(ToolDirLookup, FindsTheDirectory) {
     const LookupCase& c = GetParam();
     FakeFiles files{c.files, {}};
-    EXPECT_EQ(findToolDir(c.name, c.path, files.probe(), *c.style), c.expected);
+    EXPECT_EQ(findToolDir(c.name, c.path, files.probe(), *c.style, c.leadBytes), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -137,6 +139,19 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{"tool.bat kept", win, "tool.bat", "C:\\a;C:\\b", {"C:\\a\\tool.bat"}, "C:\\a\\"},
         LookupCase{"a.b.c.d kept", win, "a.b.c.d", "C:\\a;C:\\b", {"C:\\a\\a.b.c.d"}, "C:\\a\\"},
         LookupCase{"empty name becomes .exe", win, "", "C:\\a;C:\\b", {"C:\\a\\.exe"}, "C:\\a\\"},
+        LookupCase{".bat gets .exe: four characters are too short for a name and an extension",
+                   win,
+                   ".bat",
+                   "C:\\a;C:\\b",
+                   {"C:\\a\\.bat", "C:\\b\\.bat.exe"},
+                   "C:\\b\\"},
+        LookupCase{"a character ending in the byte of \\ is no separator (code page 932)",
+                   win,
+                   "C:\\a\\x\x83\x5C",
+                   "C:\\b",
+                   {"C:\\a\\x\x83\x5C.exe"},
+                   "C:\\a\\",
+                   testing_support::codePage932()},
         LookupCase{"first opening entry wins",
                    win,
                    "t",
@@ -367,7 +382,15 @@ INSTANTIATE_TEST_SUITE_P(
                       "~/bin/",
                       "",
                       std::nullopt},
-        ConfigDirCase{"~user and inner ~ stay", nix, "t", "~u/bin:a~/b", {}, {}, {}, "a~/b/"},
+        // Where "~u" read as "~" or as "~/" would lead, a launcher waits in vain.
+        ConfigDirCase{"~user and inner ~ stay",
+                      nix,
+                      "t",
+                      "~u/bin:a~/b",
+                      {"/home/u/bin/t", "/home/uu/bin/t"},
+                      {},
+                      {},
+                      "a~/b/"},
         ConfigDirCase{"winget link leads to the package",
                       win,
                       "se_javac",
