@@ -100,7 +100,9 @@ INSTANTIATE_TEST_SUITE_P(
                       CodePageCase{"trail byte 0x5C before a quote", "\x95\x5C\"x",
                                    "\"\x95\x5C\\\"x\"", "\"\x95\\\\\\\"x\""},
                       CodePageCase{"trail byte 0x5C before a backslash", "\x94\x5C\\",
-                                   "\"\x94\x5C\\\\\"", "\"\x94\\\\\\\\\""}),
+                                   "\"\x94\x5C\\\\\"", "\"\x94\\\\\\\\\""},
+                      CodePageCase{"last lead byte of a range, 0x9F", "\x9F\x5C", "\"\x9F\x5C\"",
+                                   "\"\x9F\x5C\x5C\""}),
     testing_support::TitleName());
 
 // A lead byte with nothing after it is a character of its own, in either code page. It cannot

@@ -27,6 +27,8 @@ INSTANTIATE_TEST_SUITE_P(
     Paths, RootedPathEntries,
     ::testing::Values(PathCase{"Absolute", R"(C:\jdk\bin;d:/tools;\\server\share\bin;\bin)",
                                R"(C:\jdk\bin;d:/tools;\\server\share\bin;\bin)"},
+                      PathCase{"DriveLettersAtBothEndsOfTheAlphabet", R"(a:\x;z:\y;A:\x;Z:/y)",
+                               R"(a:\x;z:\y;A:\x;Z:/y)"},
                       PathCase{"EmptyEntries", R"(;C:\a;;C:\b;)", R"(C:\a;C:\b)"},
                       PathCase{"Relative", R"(.;..;bin;.\bin;C:bin;C:;C:\x)", R"(C:\x)"},
                       PathCase{"Quoted", R"("C:\Program Files\jdk\bin";"bin";"C:\a;C:\b)",

@@ -38,6 +38,8 @@ INSTANTIATE_TEST_SUITE_P(
         StopCase{"a second Ctrl+C ends the VM", R::Interrupt, O::Console, 1, A::EndVm},
         StopCase{"a program's interrupt after a Ctrl+C goes on too", R::Interrupt, O::Program, 1,
                  A::PassOnToVm},
+        StopCase{"an interrupt that reached the launcher alone, after one before, ends the VM",
+                 R::Interrupt, O::ConsoleNotToVm, 1, A::EndVm},
         StopCase{"Ctrl+Break and Ctrl+\\ are the VM's thread dump", R::Quit, O::Console, 0,
                  A::LeaveToVm},
         StopCase{"a thread dump is no interrupt", R::Quit, O::Console, 1, A::LeaveToVm},
