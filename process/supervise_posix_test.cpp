@@ -763,7 +763,7 @@ TEST_P(EachLauncher, FindsItselfThroughPath) {
     Launch launch{{"x"}};
     launch.program = installation.identity();
     launch.cwd = elsewhere;
-    launch.path = empty + ":" + installation.dir() + ":/usr/bin:/bin";
+    launch.path = empty + ":" + installation.dir();
     LauncherRun run(installation, launch);
 
     EXPECT_EQ(run.finish(), Outcome::exitCode(0));
@@ -780,7 +780,7 @@ TEST(SupervisePosix, FileOfItsNameInTheCurrentDirectoryIsIgnored) {
     Launch launch{{"x"}};
     launch.program = "se_javac";
     launch.cwd = decoy;
-    launch.path = installation.dir() + ":/usr/bin:/bin";
+    launch.path = installation.dir();
     LauncherRun run(installation, launch);
 
     EXPECT_EQ(run.finish(), Outcome::exitCode(0)) << run.out() << run.err();
@@ -799,7 +799,7 @@ TEST(SupervisePosix, ExecuteOnlyLauncherFindsItsConfiguration) {
         launch.unprivileged = true;
         if (throughPath) {
             launch.program = "se_javac";
-            launch.path = installation.dir() + ":/usr/bin:/bin";
+            launch.path = installation.dir();
         }
         LauncherRun run(installation, launch);
 
@@ -819,7 +819,7 @@ TEST(SupervisePosix, MonitorIsThisExecutableWhateverArgv0Names) {
     Launch launch = heldVm();
     launch.argv0 = "se_javac";
     launch.cwd = installation.makeSubdir("elsewhere");
-    launch.path = decoy + ":/usr/bin:/bin";
+    launch.path = decoy;
     LauncherRun run(installation, launch);
     const std::optional<ProcessRef> monitor = waitForMonitor(run.pid());
     ASSERT_TRUE(monitor);
