@@ -325,19 +325,6 @@ namespace {
 // How often the processes of a Launch's job are looked at.
 constexpr DWORD kSampleMs = 5;
 
-// Whether a program of this name lies in the system directory: one of Wine's own (or the
-// system's), not one a test installs.
-bool isSystemProgram(const std::string& exeName) {
-    char directory[MAX_PATH] = {};
-    const UINT length = GetSystemDirectoryA(directory, MAX_PATH);
-    if (exeName.empty() || length == 0 || length >= MAX_PATH) {
-        return false;
-    }
-    const DWORD attributes =
-        GetFileAttributesA((std::string(directory, length) + '\\' + exeName).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 } // namespace
 
 RedirectedStreams::RedirectedStreams(const std::string& outputPath, const std::string& errorPath) {
@@ -433,50 +420,24 @@ void Launch::sampleMembers() const {
     bool unnamed = false;
     for (const DWORD pid : running) {
         const auto member = std::find_if(members_.begin(), members_.end(),
-                                         [pid](const Member& seen) { return seen.pid == pid; });
+                                         [pid](const JobMember& seen) { return seen.pid == pid; });
         if (member == members_.end()) {
-            members_.push_back(Member{pid, 0, ""});
+            members_.push_back(JobMember{pid, 0, false, ""});
             unnamed = true;
         } else {
             unnamed = unnamed || member->exeName.empty();
         }
     }
-    if (!unnamed) {
-        return;
+    if (unnamed) {
+        nameFromSnapshot(members_, running);
     }
-    // A process has a name in the snapshot once Wine has set it up. Only a snapshot and the
-    // job's list of ids are used: a handle of the test's to a process that Wine fails to set
-    // up has the wineserver crash once that process goes.
-    findProcess([&](const PROCESSENTRY32& process) {
-        for (Member& member : members_) {
-            if (member.pid == process.th32ProcessID && member.exeName.empty() &&
-                std::find(running.begin(), running.end(), member.pid) != running.end()) {
-                member.parentPid = process.th32ParentProcessID;
-                member.exeName = process.szExeFile;
-            }
-        }
-        return false;
-    });
 }
 
 StartedProcesses Launch::processesStarted() const {
     sampleMembers();
-    StartedProcesses started;
-    started.count = accounting().TotalProcesses;
+    const DWORD joined = accounting().TotalProcesses;
     const std::lock_guard<std::mutex> lock(membersMutex_);
-    for (const Member& member : members_) {
-        const std::string seen = std::to_string(member.pid) + " " +
-                                 (member.exeName.empty() ? "?" : member.exeName) + " (started by " +
-                                 std::to_string(member.parentPid) + ")";
-        if (isSystemProgram(member.exeName)) {
-            --started.count;
-            std::cout << "not counted: process " << seen << ", a program of Wine's own"
-                      << std::endl;
-        } else {
-            started.seen.push_back(seen);
-        }
-    }
-    return started;
+    return startedByLauncher(members_, pid_, joined, std::cout);
 }
 
 bool Launch::allEndWithin(DWORD limitMs) const {
@@ -489,34 +450,12 @@ bool Launch::allEndWithin(DWORD limitMs) const {
 }
 
 std::vector<DWORD> Launch::runningProcessIds() const {
-    // Room for far more processes than a launcher run starts.
-    constexpr DWORD kRoom = 64;
-    struct {
-        JOBOBJECT_BASIC_PROCESS_ID_LIST list;
-        ULONG_PTR more[kRoom];
-    } ids{};
-    ids.list.NumberOfAssignedProcesses = kRoom;
-    if (!QueryInformationJobObject(job_.get(), JobObjectBasicProcessIdList, &ids, sizeof(ids),
-                                   nullptr)) {
-        throw std::runtime_error(lastErrorText("QueryInformationJobObject"));
-    }
-    std::vector<DWORD> result;
-    for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
-        result.push_back(static_cast<DWORD>(ids.list.ProcessIdList[i]));
-    }
-    return result;
+    return jobProcessIds(job_.get());
 }
 
 bool Launch::endAll(DWORD limitMs) const {
     TerminateJobObject(job_.get(), 1);
     return allEndWithin(limitMs);
-}
-
-void PrintTo(const StartedProcesses& started, std::ostream* out) {
-    *out << started.count << " processes";
-    for (const std::string& seen : started.seen) {
-        *out << "\n  " << seen;
-    }
 }
 
 std::string commandLine(const std::string& launcher, const std::vector<std::string>& arguments) {

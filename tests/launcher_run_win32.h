@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "job_processes_win32.h"
 #include "test_support.h"
 
 namespace launcher_run {
@@ -199,17 +200,6 @@ inline std::vector<std::string> expectedVmArgv(const Installation& installation,
 // ---------------------------------------------------------------------------------------
 // A started launcher
 
-// The processes a launcher run started (see Launch::processesStarted): how many, and each of
-// them that was seen, shown when a check of the number fails.
-struct StartedProcesses {
-    DWORD count = 0;
-    std::vector<std::string> seen; // "<id> <executable's name> (started by <id>)"
-};
-inline bool operator==(const StartedProcesses& started, DWORD count) {
-    return started.count == count;
-}
-void PrintTo(const StartedProcesses& started, std::ostream* out);
-
 // Standard streams for a program the test starts with STARTF_USESTDHANDLES: input from NUL,
 // output and errors into files, all inheritable. The test's own standard streams are made
 // not inheritable: held by a process Wine leaves stuck in its start, they would keep whoever
@@ -253,9 +243,10 @@ class Launch {
 
     // Processes started in the job so far (the launcher included) and those still running.
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting() const;
-    // The processes the run started, the launcher included: those that joined the job, less
-    // the programs of Wine's own (named as a program of the system directory) that Wine may
-    // start from a process of the job, each of which is named on the test's output.
+    // The processes the run started, the launcher included: those of the job that the
+    // launcher accounts for (see startedByLauncher). Wine may start programs of its own from a
+    // process of the job, and cannot always name a process; what is left out is named on the
+    // test's output.
     StartedProcesses processesStarted() const;
     // True once nothing started in the job runs any more, within the limit.
     bool allEndWithin(DWORD limitMs) const;
@@ -265,13 +256,6 @@ class Launch {
     bool endAll(DWORD limitMs) const;
 
   private:
-    // A process seen in the job: its id, and its parent's and its executable's name once it
-    // has been seen set up.
-    struct Member {
-        DWORD pid = 0;
-        DWORD parentPid = 0;
-        std::string exeName;
-    };
     // Notes the processes of the job not seen before, and the names of those not yet named;
     // the sampler does so every few milliseconds until the Launch goes, so that even a
     // short-lived one is seen.
@@ -283,7 +267,7 @@ class Launch {
     UniqueHandle process_;
     DWORD pid_ = 0;
     mutable std::mutex membersMutex_;
-    mutable std::vector<Member> members_;
+    mutable std::vector<JobMember> members_;
     UniqueHandle stopSampling_;
     std::thread sampler_;
 };
