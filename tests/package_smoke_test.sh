@@ -10,11 +10,16 @@
 #   render with man -l without a warning. The x86-64 archive is unpacked, configured for this
 #   machine's JDK from the example, and Hello is compiled with its se_javac and run with its
 #   se_java, by bare name through PATH.
-# - deb (amd64): lintian finds nothing but the override; the package is installed with
-#   apt-get (as root, on a machine that is there for tests), man se_javac and man se_java
-#   render its manual pages without a warning, Hello is compiled and run through se_javac and
-#   se_java from /usr/bin in another folder, then the package is purged and nothing of it may
-#   be left: no file, link or conffile, no entry in dpkg's status.
+# - deb (amd64): lintian finds nothing but the override. Where dpkg knows no se-javac and
+#   there is no /etc/se-javac, the package is installed with apt-get (as root), man se_javac
+#   and man se_java render its manual pages without a warning, Hello is compiled and run
+#   through se_javac and se_java from /usr/bin in another folder, then the package is purged
+#   and nothing of it may be left: no file, link or conffile, no entry in dpkg's status.
+#   Otherwise (installed, removed with its configuration kept, or an /etc/se-javac of no
+#   package) the .deb is checked without installing it, with a line saying so: its conffile,
+#   its manual pages and Hello compiled and run through its launchers unpacked into a folder,
+#   by bare name through that folder's usr/bin. Either way what dpkg knows of se-javac, its
+#   files and everything in /etc/se-javac must be byte for byte what they were before.
 # - deb (arm64): lintian finds nothing but the override; it holds the amd64 package's files,
 #   its launchers are aarch64 programs, and, unpacked with its configuration naming an
 #   aarch64 stand-in VM, se_javac and se_java run under emulation by bare name through its
@@ -70,6 +75,20 @@ check_manual_page() {
     [[ ! -s $errors ]] || fail "man $* warns: $(cat "$errors")"
     rm -f "$errors"
     grep -qE "^ +$command .+ run the " <<<"$text" || fail "man $* shows no NAME line of $command"
+}
+
+# Compiles Hello with se_javac and runs it with se_java, both by bare name with PATH set to
+# `path` alone, in a folder of its own.
+check_hello() {
+    local label=$1 path=$2 work greeting status=0
+    work=$(mktemp -d)
+    cp examples/hello/Hello.java "$work/"
+    greeting=$(cd "$work" && export PATH="$path" &&
+        se_javac -d out Hello.java && se_java -cp out Hello) || status=$?
+    rm -rf "$work"
+    ((status == 0)) || fail "$label: compiling and running Hello through $path failed"
+    [[ $greeting == "Hello from a class compiled by se_javac!" ]] ||
+        fail "$label: Hello printed: $greeting"
 }
 
 # Tries a tiny 32-bit program under Wine.
@@ -161,7 +180,7 @@ smoke_linux() {
     local work
     work=$(mktemp -d)
     trap 'rm -rf "$work"' RETURN
-    mkdir -p "$work/linux package" "$work/elsewhere"
+    mkdir -p "$work/linux package"
     tar -xzf "$archive" -C "$work/linux package"
     local install="$work/linux package/$name" identity
     for identity in se_javac se_java; do
@@ -176,14 +195,8 @@ smoke_linux() {
     grep -q $'\r' "$install/morle_tool.cfg.example" && fail "the Linux example has CR LF lines"
     sed -e "s|^JDK_HOME=.*|JDK_HOME=$jdk|" -e "s|/opt/se_javac|$install|" \
         "$install/morle_tool.cfg.example" >"$install/morle_tool.cfg"
-    cp examples/hello/Hello.java "$work/elsewhere/"
-    local greeting
-    greeting=$(cd "$work/elsewhere" && export PATH="$install:$PATH" &&
-        se_javac -d out Hello.java && se_java -cp out Hello) ||
-        fail "linux: compiling and running Hello failed"
-    [[ $greeting == "Hello from a class compiled by se_javac!" ]] ||
-        fail "linux: Hello printed: $greeting"
-    say "linux: compiled Hello with the package's se_javac and ran it with its se_java ($jdk): $greeting"
+    check_hello linux "$install"
+    say "linux: compiled Hello with the package's se_javac and ran it with its se_java ($jdk)"
 }
 
 # --- Debian package ------------------------------------------------------------------------
@@ -193,20 +206,50 @@ apt_get() {
 }
 
 purge_deb() {
-    if dpkg-query -W -f='${Status}' se-javac 2>/dev/null | grep -qv "not-installed"; then
+    if [[ -n $(dpkg_state) ]]; then
         apt_get purge se-javac >/dev/null
     fi
 }
 
-smoke_deb() {
-    local deb="dist/se-javac_${version}_amd64.deb"
-    [[ -f $deb ]] || fail "no $deb"
-    lintian --fail-on error,warning "$deb" || fail "lintian reports errors or warnings in $deb"
-    say "deb: lintian reports nothing but the override"
+# What dpkg knows of se-javac ("install ok installed 1.0.0", or "deinstall ok config-files
+# 1.0.0" where it was removed and its configuration kept); nothing where it knows none.
+dpkg_state() {
+    local state
+    state=$(dpkg-query -W -f='${Status} ${Version}' se-javac 2>/dev/null || true)
+    [[ $state == *not-installed* ]] || printf '%s' "$state"
+}
 
+# The installed se-javac as it lies on this machine: dpkg's state, and the owner, mode and
+# contents of each of its files and of everything in /etc/se-javac (a link by its target).
+installation_fingerprint() {
+    printf '%s\n' "$(dpkg_state)"
+    local path
+    { dpkg-query -L se-javac 2>/dev/null || true; find /etc/se-javac 2>/dev/null || true; } |
+        LC_ALL=C sort -u | while IFS= read -r path; do
+        if [[ -L $path ]]; then
+            printf '%s -> %s\n' "$path" "$(readlink "$path")"
+        elif [[ -f $path ]]; then
+            printf '%s %s\n' "$(stat -c '%U:%G %a' "$path")" "$(sha256sum "$path")"
+        fi
+    done
+}
+
+# Unpacks a .deb into `root` and puts its configuration, changed by the sed script given,
+# where its link to /etc/se-javac/morle_tool.cfg was: the launchers unpacked there read that
+# copy, never the configuration of an installed package.
+unpack_deb() {
+    local deb=$1 root=$2 script=$3
+    dpkg-deb -x "$deb" "$root"
+    rm "$root/usr/lib/se-javac/morle_tool.cfg"
+    sed "$script" "$root/etc/se-javac/morle_tool.cfg" >"$root/usr/lib/se-javac/morle_tool.cfg"
+}
+
+# The package installed with apt-get, used from /usr/bin, then purged.
+smoke_deb_installed() {
+    local deb=$1
     trap purge_deb EXIT
     apt_get install "./$deb" >/dev/null || fail "apt-get install ./$deb failed"
-    local files conffiles work greeting
+    local files conffiles
     files=$(dpkg-query -L se-javac)
     conffiles=$(dpkg-query -W -f='${Conffiles}' se-javac)
     [[ $conffiles == *"/etc/se-javac/morle_tool.cfg "* ]] ||
@@ -218,26 +261,53 @@ smoke_deb() {
         check_manual_page "$identity" "$identity"
     done
     say "deb: man se_javac and man se_java show the installed pages without a warning"
-    work=$(mktemp -d)
-    cp examples/hello/Hello.java "$work/"
-    greeting=$(cd "$work" && export PATH=/usr/bin:/bin &&
-        se_javac -d out Hello.java && se_java -cp out Hello) ||
-        fail "deb: compiling and running Hello through /usr/bin failed"
-    rm -rf "$work"
-    [[ $greeting == "Hello from a class compiled by se_javac!" ]] || fail "deb: Hello printed: $greeting"
-    say "deb: installed, compiled Hello with se_javac and ran it with se_java from PATH: $greeting"
+    check_hello deb /usr/bin
+    say "deb: installed, compiled Hello with se_javac and ran it with se_java from /usr/bin"
 
     apt_get purge se-javac >/dev/null || fail "apt-get purge se-javac failed"
     trap - EXIT
-    local status path
-    status=$(dpkg-query -W -f='${Status}' se-javac 2>/dev/null || true)
-    [[ -z $status || $status == *not-installed ]] || fail "deb: dpkg still has se-javac: $status"
+    local state path
+    state=$(dpkg_state)
+    [[ -z $state ]] || fail "deb: dpkg still has se-javac: $state"
     while IFS= read -r path; do
         if [[ -L $path || (-e $path && ! -d $path) || ($path == *se-javac* && -e $path) ]]; then
             fail "deb: $path is left after the purge"
         fi
     done <<<"$files"$'\n'/etc/se-javac
     say "deb: purged, nothing of it left"
+}
+
+# The package unpacked into a folder, its launchers used by bare name through its usr/bin,
+# with its own configuration and the system's default JDK as installed it would use them.
+smoke_deb_unpacked() {
+    local deb=$1 work identity
+    [[ $(dpkg-deb -I "$deb" conffiles) == /etc/se-javac/morle_tool.cfg ]] ||
+        fail "deb: the configuration is no conffile: $(dpkg-deb -I "$deb" conffiles)"
+    work=$(mktemp -d)
+    unpack_deb "$deb" "$work/root" "s|/usr/share/se-javac/|$work/root/usr/share/se-javac/|"
+    for identity in se_javac se_java; do
+        check_manual_page "$identity" -l "$work/root/usr/share/man/man1/$identity.1.gz"
+    done
+    say "deb: man -l shows its se_javac(1) and se_java(1) without a warning"
+    check_hello "deb unpacked" "$work/root/usr/bin"
+    rm -rf "$work"
+    say "deb: compiled Hello with its se_javac and ran it with its se_java, unpacked"
+}
+
+smoke_deb() {
+    local deb="dist/se-javac_${version}_amd64.deb"
+    [[ -f $deb ]] || fail "no $deb"
+    lintian --fail-on error,warning "$deb" || fail "lintian reports errors or warnings in $deb"
+    say "deb: lintian reports nothing but the override"
+    local state
+    state=$(dpkg_state)
+    if [[ -z $state && ! -e /etc/se-javac ]]; then
+        smoke_deb_installed "$deb"
+    else
+        say "deb: se-javac is on this machine (${state:-an /etc/se-javac of no package}): the" \
+            "package is checked unpacked, not installed, and that installation is left as it is"
+        smoke_deb_unpacked "$deb"
+    fi
 }
 
 # The paths a .deb holds, one a line.
@@ -256,7 +326,7 @@ smoke_deb_arm64() {
     work=$(mktemp -d)
     trap 'rm -rf "$work"' RETURN
     local root="$work/arm64 root" identity machine
-    dpkg-deb -x "$deb" "$root"
+    unpack_deb "$deb" "$root" "s|^JDK_HOME=.*|JDK_HOME=$work/jdk|"
     for identity in se_javac se_java; do
         # The ELF header's e_machine: 183 is AArch64.
         machine=$(od -An -tu2 -j18 -N2 "$root/usr/lib/se-javac/$identity" | tr -d ' ')
@@ -269,20 +339,18 @@ smoke_deb_arm64() {
         say "arm64 deb: SKIPPED running its launchers: $reason"
         return 0
     fi
-    # The package's configuration, reached through the link beside the launchers as when
-    # installed, with JDK_HOME naming the stand-in.
+    # The package's configuration, beside the launchers where its link was, with JDK_HOME
+    # naming the stand-in.
     mkdir -p "$work/jdk/bin" "$work/elsewhere"
     cp build/linux-arm64/tests/stand_in_vm "$work/jdk/bin/java"
-    rm "$root/usr/lib/se-javac/morle_tool.cfg"
-    sed "s|^JDK_HOME=.*|JDK_HOME=$work/jdk|" "$root/etc/se-javac/morle_tool.cfg" \
-        >"$root/usr/lib/se-javac/morle_tool.cfg"
     local head="$work/jdk/bin/java -Dtovik_version=$version -Dtovik_build=debian-arm64"
     head+=" -classpath /usr/share/se-javac/tool.jar:$work/jdk/lib/tools.jar"
     local -A expected=(
         [se_javac]="$head -Xmx64m $entry_class se_javac -d out A.java"
         [se_java]="$head -Xss4m $entry_class se_java -cp out Prog -J-x"
     )
-    local status record typed
+    local status record typed timeout_program
+    timeout_program=$(command -v timeout)
     for identity in se_javac se_java; do
         if [[ $identity == se_javac ]]; then
             typed=(-d out -J-Xmx64m A.java)
@@ -291,15 +359,16 @@ smoke_deb_arm64() {
         fi
         record="$work/record-$identity.txt"
         status=0
-        (cd "$work/elsewhere" && export PATH="$root/usr/bin:/usr/bin:/bin" &&
-            STAND_IN_RECORD="$record" STAND_IN_EXIT=7 timeout 120 "$identity" "${typed[@]}") ||
-            status=$?
+        (cd "$work/elsewhere" && export PATH="$root/usr/bin" &&
+            STAND_IN_RECORD="$record" STAND_IN_EXIT=7 "$timeout_program" 120 "$identity" \
+                "${typed[@]}") || status=$?
         check_vm_record "arm64 deb" "$identity" "$record" "$status" "${expected[$identity]}"
         say "arm64 deb: $identity by bare name through its usr/bin under emulation: the VM got" \
             "the expected command line"
     done
 }
 
+installed_before=$(installation_fingerprint)
 smoke_windows win64
 if runs_32_bit_programs; then
     smoke_windows win32
@@ -310,4 +379,6 @@ smoke_linux linux-x86_64
 smoke_linux linux-aarch64
 smoke_deb
 smoke_deb_arm64
+[[ $(installation_fingerprint) == "$installed_before" ]] ||
+    fail "the se-javac installed on this machine, or its configuration, has changed:"$'\n'"before:"$'\n'"$installed_before"$'\n'"after:"$'\n'"$(installation_fingerprint)"
 say "passed"
