@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     }
     const std::string launcherName = argc > 0 ? argv[0] : "";
     const LeadBytes& leadBytes = ansiLeadBytes();
-    ToolConfig config;
+    ToolConfig config(kHostStyle, leadBytes);
     config.load(findToolDir(launcherName, leadBytes));
     return runSupervised(getArguments(argc, argv, kToolName, config, kHostStyle, leadBytes),
                          launcherName);
