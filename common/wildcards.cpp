@@ -1,5 +1,7 @@
 #include "common/wildcards.h"
 
+#include <algorithm>
+
 namespace {
 
 bool isBlank(char c) {
@@ -12,11 +14,9 @@ CommandLineWord readWord(std::string_view line, std::size_t& position, const Lea
     bool inQuotes = false;
     bool quoteJustClosed = false;
     while (position < line.size()) {
-        std::size_t backslashes = 0;
-        while (position < line.size() && line[position] == '\\') {
-            ++backslashes;
-            ++position;
-        }
+        const std::size_t backslashes =
+            std::min(line.find_first_not_of('\\', position), line.size()) - position;
+        position += backslashes;
         const bool followsClosingQuote = quoteJustClosed && backslashes == 0;
         quoteJustClosed = false;
         if (position < line.size() && line[position] == '"') {
