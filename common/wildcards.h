@@ -12,10 +12,6 @@
 struct CommandLineWord {
     std::string text;
     bool wildcard = false;
-
-    bool operator==(const CommandLineWord& other) const {
-        return text == other.text && wildcard == other.wildcard;
-    }
 };
 
 // The words of a command line by the VM launcher's rules: blanks (space, tab) outside double

@@ -268,8 +268,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "se_javac \"src \x95\x5C\"*.java",
                     {true},
                     testing_support::codePage932()},
-        // The runtime reads a doubled quote in a quoted part as one that ends the part, the VM's
-        // launcher as one that goes on with it: they read other words.
+        // The runtime reads a doubled quote in a quoted part as a quote that ends the part, the
+        // VM's launcher as a closing quote and a literal one that opens the part again.
         CommandCase{"typed words read otherwise by the runtime keep no wildcard",
                     "",
                     "se_javac",
