@@ -1,7 +1,8 @@
 #include "process/stop_request.h"
 
 bool isConsoleInterrupt(StopRequest request, StopOrigin origin) {
-    return request == StopRequest::Interrupt && origin != StopOrigin::Program;
+    return request == StopRequest::Interrupt &&
+           (origin == StopOrigin::Console || origin == StopOrigin::ConsoleNotToVm);
 }
 
 StopAction stopActionFor(StopRequest request, StopOrigin origin, int consoleInterruptsBefore) {

@@ -26,9 +26,13 @@ enum class StopOrigin {
     // The console or the terminal, which delivered it to the VM as well.
     Console,
     // The console or the terminal, but the VM did not get it: a hang-up, which the kernel
-    // sends to the terminal's session leader alone, or a request that came before the VM's
-    // process existed.
+    // sends to the terminal's session leader alone.
     ConsoleNotToVm,
+    // The console or the terminal, while the VM was being started: held until it ran. It may
+    // have come before the VM's process existed, so whether the VM got it cannot be told. It
+    // goes on to the VM where the system can send it to the VM alone, and never counts towards
+    // a second interrupt: the user's next Ctrl+C is then the first, left to the VM.
+    DuringVmStart,
 };
 
 enum class StopAction {

@@ -48,7 +48,10 @@ StopOrigin originOf(int signal, bool fromTerminal, bool vmExisted) {
     if (!fromTerminal) {
         return StopOrigin::Program;
     }
-    if (!vmExisted || (signal == SIGHUP && leadsSession.load())) {
+    if (!vmExisted) {
+        return StopOrigin::DuringVmStart;
+    }
+    if (signal == SIGHUP && leadsSession.load()) {
         return StopOrigin::ConsoleNotToVm;
     }
     return StopOrigin::Console;
