@@ -27,17 +27,20 @@ VmRun failed(VmRun::Failed step, int error) {
     return run;
 }
 
-// The monitor is ended and reaped before the VM is reaped: a monitor still running could
-// otherwise act on the VM's id once it names another process.
+// The monitor is ended before the VM is reaped: a monitor still running could otherwise act
+// on the VM's id once it names another process. A monitor that knows the VM by its pidfd has
+// ended by itself by then, or is about to: reaped last, it has the most time for it.
 VmRun finish(pid_t vm, pid_t monitor, int waitError) {
-    posix::stopPassingSignalsOn();
     posix::endChild(monitor);
-    posix::reapChild(monitor);
+    posix::stopPassingSignalsOn();
+    posix::ChildEnd end;
     if (waitError != 0) {
         posix::endChild(vm);
-        return failed(VmRun::Failed::VmEnd, waitError);
+        end.error = waitError;
+    } else {
+        end = posix::reapChild(vm);
     }
-    const posix::ChildEnd end = posix::reapChild(vm);
+    posix::reapChild(monitor);
     if (end.error != 0) {
         return failed(VmRun::Failed::VmEnd, end.error);
     }
