@@ -24,6 +24,18 @@ class LeadBytes {
         const bool leads = leads_.test(static_cast<unsigned char>(text[position]));
         return leads && position + 1 < text.size() ? 2 : 1;
     }
+    // Whether the last character of `text` is a lead byte with nothing after it: a text that
+    // no command line can carry, as whatever follows it there becomes its second byte.
+    bool endsInLoneLeadByte(std::string_view text) const {
+        for (std::size_t position = 0; position < text.size();) {
+            const std::size_t length = lengthAt(text, position);
+            if (position + length == text.size()) {
+                return length == 1 && leads_.test(static_cast<unsigned char>(text[position]));
+            }
+            position += length;
+        }
+        return false;
+    }
     // Where the last character of `text` that is one of the single-byte `characters` starts;
     // npos when there is none.
     std::size_t findLastOf(std::string_view text, std::string_view characters) const {

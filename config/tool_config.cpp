@@ -113,4 +113,10 @@ void ToolConfig::assign(std::string_view name, std::string_view value, unsigned 
         fatalError("config file: unknown name of variable: " + std::string(name) +
                    atLine(lineNumber));
     }
+    // Whatever follows such a value on the VM's command line, a quote or a separator, would be
+    // read as the second byte of its last character.
+    if (leadBytes_.endsInLoneLeadByte(value)) {
+        fatalError("config file: value ends in the first byte of a double-byte character: " +
+                   std::string(name) + atLine(lineNumber));
+    }
 }

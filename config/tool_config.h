@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/lead_bytes.h"
 #include "config/path_style.h"
 
 // The launcher's settings, read from "morle_tool.cfg" in the tool directory.
@@ -12,7 +13,10 @@ class ToolConfig {
   public:
     static constexpr const char* kFileName = "morle_tool.cfg";
 
-    explicit ToolConfig(const PathStyle& style = kHostStyle) : style_(style) {}
+    // Values are read as text of the code page whose lead bytes are given.
+    explicit ToolConfig(const PathStyle& style = kHostStyle,
+                        const LeadBytes& leadBytes = LeadBytes())
+        : style_(style), leadBytes_(leadBytes) {}
 
     // "<directory><separator>morle_tool.cfg": the directory already ends in a separator; the
     // doubled one is accepted by the file system and is what users see in messages.
@@ -39,6 +43,7 @@ class ToolConfig {
     void assign(std::string_view name, std::string_view value, unsigned long lineNumber);
 
     PathStyle style_;
+    LeadBytes leadBytes_;
     std::string jdkHome_;
     std::string javaExecutable_;
     std::string classPath_;

@@ -9,6 +9,7 @@
 
 #include "config/line_reader.h"
 
+#include "command_line_generator.h"
 #include "test_support.h"
 
 namespace {
@@ -117,6 +118,7 @@ struct ErrorCase {
     const char* title;
     std::string content;
     std::string message;
+    LeadBytes leadBytes = {}; // those of the code page the file is read in
 };
 
 void PrintTo(const ErrorCase& c, std::ostream* out) {
@@ -127,7 +129,7 @@ class InvalidConfiguration : public ::testing::TestWithParam<ErrorCase> {};
 
 TEST_P(InvalidConfiguration, EndsWithTheExactMessage) {
     const ErrorCase& c = GetParam();
-    ToolConfig config(kWindowsStyle);
+    ToolConfig config(kWindowsStyle, c.leadBytes);
     FatalErrorTrap trap;
     try {
         config.load(toolDirWith(c.content, kWindowsStyle));
@@ -176,7 +178,14 @@ INSTANTIATE_TEST_SUITE_P(
                   "\xEF\xBB\xBF\xEF\xBB\xBF"
                   "A=1",
                   "config file: unknown name of variable: \xEF\xBB\xBF"
-                  "A at line: 1"}),
+                  "A at line: 1"},
+        // A file saved as UTF-8 read in code page 932: \xE3\x81 is one character there, and
+        // \x82, the last byte of the UTF-8 character, leads another with nothing after it.
+        ErrorCase{"value ending in a lone lead byte of code page 932",
+                  "VERSION=1\nBUILD=\xE3\x81\x82\nCLASSPATH=a.jar",
+                  "config file: value ends in the first byte of a double-byte character: BUILD "
+                  "at line: 2",
+                  testing_support::codePage932()}),
     testing_support::TitleName());
 
 TEST(ConfigurationFile, MissingFileNamesTheDoubledSeparatorPath) {

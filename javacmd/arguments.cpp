@@ -53,7 +53,7 @@ void addVmOptions(ArgumentList& list, int argc, const char* const* argv, bool is
 }
 
 void addToolArguments(ArgumentList& list, int argc, const char* const* argv, bool isRunner,
-                      const LeadBytes& leadBytes) {
+                      const LeadBytes& leadBytes, const WildcardMarks& marks) {
     bool pastOptions = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
@@ -63,7 +63,8 @@ void addToolArguments(ArgumentList& list, int argc, const char* const* argv, boo
         if (!pastOptions && isVmOption(argument)) {
             continue;
         }
-        list.push_back(quoteArgument(argument, leadBytes));
+        list.push_back(marks.marked(i) ? quoteKeepingWildcards(argument, leadBytes)
+                                       : quoteArgument(argument, leadBytes));
     }
 }
 
@@ -71,7 +72,7 @@ void addToolArguments(ArgumentList& list, int argc, const char* const* argv, boo
 
 ArgumentList getArguments(int argc, const char* const* argv, const std::string& toolName,
                           const ToolConfig& config, const PathStyle& style,
-                          const LeadBytes& leadBytes) {
+                          const LeadBytes& leadBytes, const WildcardMarks& marks) {
     const bool isRunner = toolName == "se_java";
     if (!isRunner && toolName != "se_javac") {
         fatalError("getArguments: unknown tool:" + toolName);
@@ -90,6 +91,6 @@ ArgumentList getArguments(int argc, const char* const* argv, const std::string& 
     addVmOptions(list, argc, argv, isRunner, leadBytes);
     list.emplace_back(kEntryClass);
     list.push_back(toolName);
-    addToolArguments(list, argc, argv, isRunner, leadBytes);
+    addToolArguments(list, argc, argv, isRunner, leadBytes, marks);
     return list;
 }

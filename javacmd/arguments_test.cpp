@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
+#include "command_line_generator.h"
 #include "test_support.h"
 
 namespace {
@@ -19,14 +21,19 @@ ToolConfig configFrom(const std::string& content, const PathStyle& style) {
     return config;
 }
 
+// With the launcher's own command line `typed` (of which the arguments are what the C runtime
+// read), the wildcards marked there.
 ArgumentList argumentsFor(const std::vector<std::string>& userArguments,
                           const std::string& toolName, const ToolConfig& config,
-                          const PathStyle& style) {
+                          const PathStyle& style, const std::string& typed = "",
+                          const LeadBytes& leadBytes = LeadBytes()) {
     std::vector<const char*> argv{"se_javac"};
     for (const std::string& argument : userArguments) {
         argv.push_back(argument.c_str());
     }
-    return getArguments(static_cast<int>(argv.size()), argv.data(), toolName, config, style);
+    const int argc = static_cast<int>(argv.size());
+    return getArguments(argc, argv.data(), toolName, config, style, leadBytes,
+                        WildcardMarks::of(typed, argc, argv.data(), leadBytes));
 }
 
 const std::string kFullWindowsConfig = "JDK_HOME=C:\\jdk\nCLASSPATH=C:\\t\\a.jar\n"
@@ -38,6 +45,11 @@ struct CommandCase {
     const char* tool;
     std::vector<std::string> arguments;
     std::string commandLine; // the joined list
+    // Where set, the launcher's own command line, and for each argument whether the VM's
+    // launcher must read it back from the joined list as typed with a wildcard.
+    std::string typed = {};
+    std::vector<bool> wildcards = {};
+    LeadBytes leadBytes = {}; // of the code page the command lines are in
 };
 
 void PrintTo(const CommandCase& c, std::ostream* out) {
@@ -49,8 +61,23 @@ class WindowsCommandLine : public ::testing::TestWithParam<CommandCase> {};
 TEST_P(WindowsCommandLine, IsExact) {
     const CommandCase& c = GetParam();
     const ToolConfig config = configFrom(c.config, kWindowsStyle);
-    EXPECT_EQ(joinCommandLine(argumentsFor(c.arguments, c.tool, config, kWindowsStyle)),
-              c.commandLine);
+    const std::string line = joinCommandLine(
+        argumentsFor(c.arguments, c.tool, config, kWindowsStyle, c.typed, c.leadBytes));
+    EXPECT_EQ(line, c.commandLine);
+    if (!c.typed.empty()) {
+        const std::vector<CommandLineWord> words = splitWithWildcards(line, c.leadBytes);
+        const auto identity = std::find_if(words.begin(), words.end(),
+                                           [&](const auto& word) { return word.text == c.tool; });
+        ASSERT_TRUE(identity != words.end()) << line;
+        std::vector<std::string> toolArguments;
+        std::vector<bool> wildcards;
+        for (auto word = identity + 1; word != words.end(); ++word) {
+            toolArguments.push_back(word->text);
+            wildcards.push_back(word->wildcard);
+        }
+        EXPECT_EQ(toolArguments, c.arguments);
+        EXPECT_EQ(wildcards, c.wildcards);
+    }
 }
 
 const char* const kHead = R"("C:\jdk\bin\java" -Dtovik_version="2.0" -Dtovik_build="15" )"
@@ -188,7 +215,68 @@ INSTANTIATE_TEST_SUITE_P(
             "CLASSPATH=\"C:\\a b\\x.jar\"",
             "se_javac",
             {},
-            R"("java" -classpath "\"C:\a b\x.jar\"" fenmoor.zandrel.se.java.toJava.Main se_javac)"}),
+            R"("java" -classpath "\"C:\a b\x.jar\"" fenmoor.zandrel.se.java.toJava.Main se_javac)"},
+        CommandCase{"typed wildcard",
+                    "",
+                    "se_javac",
+                    {"*.java"},
+                    R"("java" fenmoor.zandrel.se.java.toJava.Main se_javac *.java)",
+                    "se_javac *.java",
+                    {true}},
+        CommandCase{"typed wildcard between quotes stays literal",
+                    "",
+                    "se_javac",
+                    {R"(src dir\*.java)"},
+                    R"("java" fenmoor.zandrel.se.java.toJava.Main se_javac "src dir\*.java")",
+                    R"(se_javac "src dir\*.java")",
+                    {false}},
+        CommandCase{"typed wildcard after a quoted folder",
+                    "",
+                    "se_javac",
+                    {R"(src dir\*.java)"},
+                    R"("java" fenmoor.zandrel.se.java.toJava.Main se_javac "src dir\\"*.java)",
+                    R"(se_javac "src dir"\*.java)",
+                    {true}},
+        CommandCase{"typed question mark",
+                    "",
+                    "se_javac",
+                    {"a?.txt"},
+                    R"("java" fenmoor.zandrel.se.java.toJava.Main se_javac a?.txt)",
+                    "se_javac a?.txt",
+                    {true}},
+        CommandCase{"typed literal quote before a wildcard",
+                    "",
+                    "se_javac",
+                    {"x\"*"},
+                    R"("java" fenmoor.zandrel.se.java.toJava.Main se_javac x\"*)",
+                    R"(se_javac x\"*)",
+                    {true}},
+        CommandCase{
+            "typed backslashes before a quoted part and before a wildcard",
+            "",
+            "se_javac",
+            {R"(dir\sub dir\\*.java)"},
+            R"("java" fenmoor.zandrel.se.java.toJava.Main se_javac "dir\sub dir\\\\"*.java)",
+            R"(se_javac dir\\"sub dir"\\*.java)",
+            {true}},
+        // 表 (0x95 0x5C) right before the closing quote, its second byte no backslash.
+        CommandCase{"typed double-byte character before a wildcard in code page 932",
+                    "",
+                    "se_javac",
+                    {"src \x95\x5C*.java"},
+                    "\"java\" fenmoor.zandrel.se.java.toJava.Main se_javac \"src \x95\x5C\"*.java",
+                    "se_javac \"src \x95\x5C\"*.java",
+                    {true},
+                    testing_support::codePage932()},
+        // The runtime reads a doubled quote in a quoted part as a quote that ends the part, the
+        // VM's launcher as a closing quote and a literal one that opens the part again.
+        CommandCase{"typed words read otherwise by the runtime keep no wildcard",
+                    "",
+                    "se_javac",
+                    {"a\"b", "c *.java"},
+                    R"("java" fenmoor.zandrel.se.java.toJava.Main se_javac "a\"b" "c *.java")",
+                    R"(se_javac "a""b c" *.java)",
+                    {false, false}}),
     testing_support::TitleName());
 
 TEST(PosixCommandLine, UsesSlashAndColon) {

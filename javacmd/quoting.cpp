@@ -45,6 +45,28 @@ std::string quoteArgument(std::string_view text, const LeadBytes& leadBytes) {
     return '"' + escapeForQuotes(text, leadBytes) + '"';
 }
 
+std::string quoteKeepingWildcards(std::string_view text, const LeadBytes& leadBytes) {
+    std::string quoted;
+    std::size_t partStart = 0;
+    const auto addPartUpTo = [&](std::size_t end) {
+        const std::string_view part = text.substr(partStart, end - partStart);
+        quoted += part.find_first_of(" \t") == std::string_view::npos
+                      ? escapeQuotesOnly(part, leadBytes)
+                      : quoteArgument(part, leadBytes);
+    };
+    for (std::size_t position = 0; position < text.size();) {
+        const std::size_t length = leadBytes.lengthAt(text, position);
+        if (length == 1 && (text[position] == '*' || text[position] == '?')) {
+            addPartUpTo(position);
+            quoted += text[position];
+            partStart = position + 1;
+        }
+        position += length;
+    }
+    addPartUpTo(text.size());
+    return quoted;
+}
+
 std::string quoteProgramNameIfNeeded(std::string_view name) {
     std::string result;
     result.reserve(name.size() + 2);

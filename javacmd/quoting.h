@@ -25,6 +25,13 @@ std::string escapeQuotesOnly(std::string_view text, const LeadBytes& leadBytes =
 // `text` escaped and put between double quotes: one command-line element.
 std::string quoteArgument(std::string_view text, const LeadBytes& leadBytes = LeadBytes());
 
+// A tool argument that was typed with a wildcard outside double quotes, written so that the
+// VM's launcher reads back the same text with the same mark (see splitWithWildcards): each '*'
+// and '?' outside quotes, and each part between them as it needs: quoted as by quoteArgument
+// where it holds a blank, else with only its double quotes escaped. Parts between quotes are
+// never next to each other, so no quote follows a closing one.
+std::string quoteKeepingWildcards(std::string_view text, const LeadBytes& leadBytes = LeadBytes());
+
 // A program name as the first element of a command line, which parsers read by a rule of
 // its own: a quoted name runs to the next quote, with backslashes taken literally, so the
 // name is put between plain quotes when it is empty or holds a space or a tab, and is

@@ -103,16 +103,6 @@ INSTANTIATE_TEST_SUITE_P(
                                    "\"\x94\x5C\\\\\"", "\"\x94\\\\\\\\\""}),
     testing_support::TitleName());
 
-// A lead byte with nothing after it is a character of its own, in either code page. It cannot
-// be read back before the closing quote: the C runtime, like the system's conversion of the
-// command line to UTF-16, takes the quote for its second byte.
-TEST(LoneLeadByteQuoting, TakesALeadByteAtTheEndAsACharacter) {
-    for (const LeadBytes& leadBytes : {testing_support::codePage932(), LeadBytes()}) {
-        EXPECT_EQ(quoteArgument("ab\x83", leadBytes), "\"ab\x83\"");
-        EXPECT_EQ(escapeQuotesOnly("\\\x83", leadBytes), "\\\x83");
-    }
-}
-
 TEST(ProgramNameQuoting, QuotesOnlyEmptyOrBlankNamesAndNeverEscapes) {
     EXPECT_EQ(quoteProgramNameIfNeeded("se_javac"), "se_javac");
     EXPECT_EQ(quoteProgramNameIfNeeded(R"(C:\tools\se_javac.exe)"), R"(C:\tools\se_javac.exe)");

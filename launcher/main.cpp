@@ -2,6 +2,7 @@
 #include <string>
 
 #include "common/lead_bytes.h"
+#include "common/wildcards.h"
 #include "config/tool_config.h"
 #include "config/tool_dir.h"
 #include "javacmd/arguments.h"
@@ -24,8 +25,9 @@ int main(int argc, char** argv) {
     }
     const std::string launcherName = argc > 0 ? argv[0] : "";
     const LeadBytes& leadBytes = ansiLeadBytes();
-    ToolConfig config;
+    ToolConfig config(kHostStyle, leadBytes);
     config.load(findToolDir(launcherName, leadBytes));
-    return runSupervised(getArguments(argc, argv, kToolName, config, kHostStyle, leadBytes),
+    return runSupervised(getArguments(argc, argv, kToolName, config, kHostStyle, leadBytes,
+                                      typedWildcardMarks(argc, argv, leadBytes)),
                          launcherName);
 }

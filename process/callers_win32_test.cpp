@@ -5,13 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <iostream>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "common/lead_bytes.h"
+#include "common/wildcards.h"
 #include "launcher_run_win32.h"
 #include "start_for_test_win32.h"
 #include "test_support.h"
@@ -55,6 +59,23 @@ Finished runExactly(const std::wstring& commandLine, DWORD flags, const std::str
         throw std::runtime_error("the program did not end");
     }
     return Finished{*code, readFile(dir + "out.txt"), readFile(dir + "err.txt")};
+}
+
+// The words, each with its wildcard mark, that the VM's launcher reads from a command line
+// after the first word whose text is `last` (empty: after the program name).
+std::vector<std::pair<std::string, bool>> wordsAfter(const std::string& commandLine,
+                                                     const std::string& last) {
+    const std::vector<CommandLineWord> words = splitWithWildcards(commandLine, ansiLeadBytes());
+    auto word = std::find_if(words.begin(), words.end(), [&](const CommandLineWord& each) {
+        return last.empty() || each.text == last;
+    });
+    std::vector<std::pair<std::string, bool>> after;
+    if (word != words.end()) {
+        for (++word; word != words.end(); ++word) {
+            after.emplace_back(word->text, word->wildcard);
+        }
+    }
+    return after;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -101,6 +122,8 @@ TEST_P(JapaneseCodePageTest, TheToolGetsWhatAVmStartedDirectlyGets) {
     expected.insert(expected.end(), {kEntryClass, "se_javac"});
     expected.insert(expected.end(), direct->argv.begin() + 1, direct->argv.end());
     EXPECT_EQ(record->argv, expected);
+    // The VM's launcher expands the same words as when it is started directly.
+    EXPECT_EQ(wordsAfter(record->commandLine, "se_javac"), wordsAfter(direct->commandLine, ""));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -109,7 +132,10 @@ INSTANTIATE_TEST_SUITE_P(
                       JapaneseCase{"before an escaped quote", "", L"\"\u8868\\\"x\""},
                       JapaneseCase{"quoted and bare", "", L"\"\u80FD\" -d out\u8868"},
                       // <dir>一覧表
-                      JapaneseCase{"class path", "<dir>\x88\xEA\x97\x97\x95\x5C", L"-d out"}),
+                      JapaneseCase{"class path", "<dir>\x88\xEA\x97\x97\x95\x5C", L"-d out"},
+                      JapaneseCase{"wildcards", "",
+                                   L"*.java \"s d\\*.java\" \"s \u8868\"*.java a?.txt x\\\"* "
+                                   L"d\\\\\"s d\"\\\\*.java"}),
     testing_support::TitleName());
 
 // ---------------------------------------------------------------------------------------

@@ -31,17 +31,19 @@ BOOL WINAPI handleConsoleEvent(DWORD event) {
     default:
         return FALSE;
     }
-    if (vmStartEnded != nullptr) {
+    // Every console event goes to every process on the console. One that came while the VM
+    // was being started may have come before the VM was on the console, so whether the VM got
+    // it cannot be told; nothing can send it to the VM alone, and it never counts towards a
+    // second interrupt.
+    StopOrigin origin = StopOrigin::Console;
+    if (vmStartEnded != nullptr && WaitForSingleObject(vmStartEnded, 0) == WAIT_TIMEOUT) {
+        origin = StopOrigin::DuringVmStart;
         WaitForSingleObject(vmStartEnded, INFINITE);
     }
     const HANDLE vm = consoleVm.load();
     if (vm == nullptr) {
         return FALSE;
     }
-    // Every console event goes to every process on the console. One that came while the VM
-    // was being started may have come before the VM was on the console; it is decided as one
-    // the VM got, as nothing can send it Ctrl+C alone.
-    const StopOrigin origin = StopOrigin::Console;
     const int interruptsBefore = isConsoleInterrupt(request, origin) ? interrupts++ : 0;
     switch (stopActionFor(request, origin, interruptsBefore)) {
     case StopAction::EndVm:

@@ -138,7 +138,8 @@ bool onConsole() {
 }
 
 // The launcher's standard handles as inheritable duplicates, each nullptr where the launcher
-// has none; closed when this goes, by when the VM holds its own.
+// has none; closed when this goes, by when the VM holds its own. A handle the system refuses
+// to duplicate leaves the error of the first such refusal.
 class InheritableStandardHandles {
   public:
     InheritableStandardHandles() {
@@ -146,10 +147,16 @@ class InheritableStandardHandles {
                                               STD_ERROR_HANDLE};
         for (std::size_t i = 0; i < streams.size(); ++i) {
             const HANDLE own = GetStdHandle(streams[i]);
-            if (own == nullptr || own == INVALID_HANDLE_VALUE ||
-                DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &handles_[i], 0,
+            if (own == nullptr || own == INVALID_HANDLE_VALUE) {
+                continue;
+            }
+            if (DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &handles_[i], 0,
                                 TRUE, DUPLICATE_SAME_ACCESS) == FALSE) {
                 handles_[i] = nullptr;
+                if (error_ == 0) {
+                    const DWORD error = GetLastError();
+                    error_ = error != 0 ? error : ERROR_INVALID_HANDLE;
+                }
             }
         }
     }
@@ -163,6 +170,7 @@ class InheritableStandardHandles {
     InheritableStandardHandles(const InheritableStandardHandles&) = delete;
     InheritableStandardHandles& operator=(const InheritableStandardHandles&) = delete;
 
+    DWORD error() const { return error_; }
     const std::array<HANDLE, 3>& all() const { return handles_; }
     std::vector<HANDLE> present() const {
         std::vector<HANDLE> present;
@@ -173,6 +181,7 @@ class InheritableStandardHandles {
 
   private:
     std::array<HANDLE, 3> handles_{};
+    DWORD error_ = 0;
 };
 
 } // namespace
@@ -203,6 +212,11 @@ StartedVm startVm(const std::string& commandLine) {
     std::vector<HANDLE> inherited;
     if (!onConsole()) {
         standard.emplace();
+        if (standard->error() != 0) {
+            // The VM would get no handle where the caller gave the launcher one.
+            started.vm = failedWith(standard->error());
+            return started;
+        }
         inherited = standard->present();
         options.standardHandles = &standard->all();
         options.inheritHandles = inherited.empty() ? FALSE : TRUE;
