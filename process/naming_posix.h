@@ -39,8 +39,9 @@ class Naming {
     // In the forked monitor: the descriptors it keeps (-1: none).
     virtual std::array<int, 2> monitorHandles() const = 0;
     // In the forked monitor: waits until the launcher has ended, however it ended, then ends
-    // the VM. The launcher ends and reaps the monitor before it reaps the VM, so a monitor
-    // that gets here ends a VM that was never reaped by the launcher.
+    // the VM (one that sees the VM end first just returns). The launcher ends the monitor
+    // before it reaps the VM, so a monitor that gets to end it ends a VM the launcher never
+    // reaped.
     virtual void endVmWithLauncher() const = 0;
 };
 

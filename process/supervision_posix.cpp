@@ -1,7 +1,8 @@
 // The launcher's run on Linux, all on its main thread: the VM starts with vfork and exec, the
 // monitor is a fork of the launcher, and the launcher waits for the VM while it watches the
-// monitor; once the VM's end is in hand it ends and reaps the monitor, then reaps the VM. So
-// only a launcher that is killed leaves its monitor behind, which then ends the VM.
+// monitor; once the VM's end is in hand it ends the monitor, reaps the VM and then the
+// monitor. So only a launcher that is killed leaves its monitor behind, which then ends the
+// VM.
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
