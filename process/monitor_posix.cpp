@@ -63,6 +63,9 @@ ArgumentArea argumentArea() {
 // started with a single short argument, or none) keeps the name alone: the launcher's
 // arguments never show.
 void writeArguments(const ArgumentArea& area, const std::vector<std::string>& words) {
+    if (area.begin == nullptr) {
+        return;
+    }
     char* next = area.begin;
     for (const std::string& word : words) {
         if (word.size() + 1 > static_cast<std::size_t>(area.end - next)) {
