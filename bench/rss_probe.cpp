@@ -1,13 +1,14 @@
-// Measures the peak resident set (VmHWM in /proc/<pid>/status) of the launcher and of its
-// monitor on Linux, while a VM runs: the launcher is started with a stand-in VM that stays
-// for a while, and both processes are looked at every 2 ms until each has ended. VmHWM only
-// grows, so the last value read is the peak up to a moment just before the end.
+// Measures the peak resident set (VmHWM in /proc/<pid>/status) of the launcher, of its
+// monitor and of the VM on Linux, while the VM runs (a stand-in that stays for a while, or a
+// real one doing real work): the three processes are looked at every 2 ms until each has
+// ended. VmHWM only grows, so the last value read is the peak up to a moment just before the
+// end.
 //
-//   bench_rss_probe [-n RUNS] [-d DUMP_DIR] LAUNCHER [ARGUMENTS...]
+//   bench_rss_probe [-n RUNS] [-t SECONDS] [-d DUMP_DIR] LAUNCHER [ARGUMENTS...]
 //
-// Prints "launcher ..." and "monitor ..." summary lines in KiB (see stats.h). With -d, the
-// first run also leaves both processes' smaps and status, taken 200 ms into the run, in
-// DUMP_DIR.
+// Prints "launcher ...", "monitor ..." and "vm ..." summary lines in KiB (see stats.h). A run
+// that lasts longer than -t seconds (10) is an error. With -d, the first run also leaves the
+// launcher's and the monitor's smaps and status, taken 200 ms into the run, in DUMP_DIR.
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -16,6 +17,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -62,13 +64,30 @@ pid_t parentOf(pid_t pid) {
                : static_cast<pid_t>(std::strtol(status.c_str() + at + 5, nullptr, 10));
 }
 
-// The monitor is a fork of the launcher, named as the launcher with "-mon" added.
-bool isMonitor(pid_t pid) {
+std::string nameOf(pid_t pid) {
     std::string name = readFile("/proc/" + std::to_string(pid) + "/comm");
     while (!name.empty() && name.back() == '\n') {
         name.pop_back();
     }
-    return name.size() > 4 && name.compare(name.size() - 4, 4, "-mon") == 0;
+    return name;
+}
+
+// The name the kernel gives a process after the exec of `path`: its last part, cut to 15 bytes.
+std::string execName(const std::string& path) {
+    return path.substr(path.rfind('/') + 1).substr(0, 15);
+}
+
+// What a child of the launcher is. It starts as a copy of the launcher under the launcher's
+// name; the monitor then names itself as the launcher with "-mon" added, and the VM's exec
+// names it after its program. Until then it is neither.
+enum class Child { Unknown, Monitor, Vm };
+
+Child kindOf(pid_t child, const std::string& launcherName) {
+    const std::string name = nameOf(child);
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, "-mon") == 0) {
+        return Child::Monitor;
+    }
+    return name.empty() || name == launcherName ? Child::Unknown : Child::Vm;
 }
 
 // The children of every thread of the process (each thread lists only its own children).
@@ -135,9 +154,28 @@ bool ended(pid_t pid) {
 struct Peaks {
     long launcher = -1;
     long monitor = -1;
+    long vm = -1;
 };
 
-Peaks measureOnce(char** argv, const posix_spawn_file_actions_t& actions, const char* dumpDir) {
+// Sets `monitor` and `vm` to the launcher's children of that kind, where one is seen.
+void findChildren(pid_t launcher, const std::string& launcherName, pid_t& monitor, pid_t& vm) {
+    for (pid_t child : childrenOf(launcher)) {
+        const Child kind = kindOf(child, launcherName);
+        if (kind == Child::Monitor) {
+            monitor = child;
+        } else if (kind == Child::Vm) {
+            vm = child;
+        }
+    }
+}
+
+// Keeps the higher of a peak read so far and the one read now (-1: the process is gone).
+void keepPeak(long& peak, pid_t pid) {
+    peak = std::max(peak, peakResidentKiB(pid));
+}
+
+Peaks measureOnce(char** argv, const posix_spawn_file_actions_t& actions, const char* dumpDir,
+                  double timeoutMs) {
     Peaks peaks;
     pid_t launcher = 0;
     const int error = posix_spawn(&launcher, argv[0], &actions, nullptr, argv, environ);
@@ -147,29 +185,24 @@ Peaks measureOnce(char** argv, const posix_spawn_file_actions_t& actions, const 
         std::exit(1);
     }
     const double start = nowMs();
+    const std::string launcherName = execName(argv[0]);
     pid_t monitor = -1;
+    pid_t vm = -1;
     bool launcherEnded = false;
     bool monitorEnded = false;
     bool dumped = dumpDir == nullptr;
     while (!launcherEnded || !monitorEnded) {
         if (!launcherEnded) {
-            const long value = peakResidentKiB(launcher);
-            if (value >= 0) {
-                peaks.launcher = value;
+            keepPeak(peaks.launcher, launcher);
+            if (monitor < 0 || vm < 0) {
+                findChildren(launcher, launcherName, monitor, vm);
             }
-            if (monitor < 0) {
-                for (pid_t child : childrenOf(launcher)) {
-                    if (isMonitor(child)) {
-                        monitor = child;
-                    }
-                }
+            if (vm > 0) {
+                keepPeak(peaks.vm, vm);
             }
         }
         if (monitor > 0 && !monitorEnded) {
-            const long value = peakResidentKiB(monitor);
-            if (value >= 0) {
-                peaks.monitor = value;
-            }
+            keepPeak(peaks.monitor, monitor);
         }
         if (!dumped && monitor > 0 && nowMs() - start >= 200) {
             dumpProcess(launcher, dumpDir, "launcher");
@@ -187,7 +220,7 @@ Peaks measureOnce(char** argv, const posix_spawn_file_actions_t& actions, const 
         if (launcherEnded && !monitorEnded && ended(monitor)) {
             monitorEnded = true;
         }
-        if (nowMs() - start > 10000) {
+        if (nowMs() - start > timeoutMs) {
             std::fprintf(stderr, "bench_rss_probe: the launcher or its monitor does not end\n");
             std::exit(1);
         }
@@ -202,12 +235,16 @@ Peaks measureOnce(char** argv, const posix_spawn_file_actions_t& actions, const 
 
 int main(int argc, char** argv) {
     int runs = 30;
+    double timeoutMs = 10000;
     const char* dumpDir = nullptr;
     int option = 0;
-    while ((option = getopt(argc, argv, "+n:d:")) != -1) {
+    while ((option = getopt(argc, argv, "+n:t:d:")) != -1) {
         switch (option) {
         case 'n':
             runs = std::atoi(optarg);
+            break;
+        case 't':
+            timeoutMs = std::atof(optarg) * 1000;
             break;
         case 'd':
             dumpDir = optarg;
@@ -217,7 +254,8 @@ int main(int argc, char** argv) {
         }
     }
     if (optind >= argc) {
-        std::fprintf(stderr, "usage: bench_rss_probe [-n RUNS] [-d DIR] LAUNCHER [ARGS...]\n");
+        std::fprintf(stderr,
+                     "usage: bench_rss_probe [-n RUNS] [-t SECONDS] [-d DIR] LAUNCHER [ARGS...]\n");
         return 2;
     }
     prctl(PR_SET_CHILD_SUBREAPER, 1);
@@ -229,13 +267,17 @@ int main(int argc, char** argv) {
 
     std::vector<double> launcher;
     std::vector<double> monitor;
+    std::vector<double> vm;
     for (int run = 0; run < runs; ++run) {
-        const Peaks peaks = measureOnce(argv + optind, actions, run == 0 ? dumpDir : nullptr);
+        const Peaks peaks =
+            measureOnce(argv + optind, actions, run == 0 ? dumpDir : nullptr, timeoutMs);
         launcher.push_back(static_cast<double>(peaks.launcher));
         monitor.push_back(static_cast<double>(peaks.monitor));
+        vm.push_back(static_cast<double>(peaks.vm));
     }
     posix_spawn_file_actions_destroy(&actions);
     bench::printSummary("launcher", bench::summarize(launcher));
     bench::printSummary("monitor", bench::summarize(monitor));
+    bench::printSummary("vm", bench::summarize(vm));
     return 0;
 }

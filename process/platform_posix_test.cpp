@@ -1,18 +1,14 @@
-// The Linux process layer's handling of processes named by their ids, as where the kernel
-// has no pidfds, tested on real processes. (Children named by their ids are waited for,
-// ended and reaped in the end-to-end tests' WithoutPidfds run.)
+// The Linux launcher's handling of the processes it names by their ids, tested on real
+// processes. (Its children are waited for, ended and reaped in the end-to-end tests.)
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include "process/handle_posix.h"
-#include "process/platform.h"
+#include "process/children_posix.h"
 
 namespace {
-
-using platform::ProcessHandle;
 
 pid_t sleepingChild() {
     const pid_t pid = fork();
@@ -27,7 +23,7 @@ pid_t sleepingChild() {
 // A process that is not a child of this one may have been reaped by someone else, and its
 // id may name another process by now: it is neither signalled nor waited for. Here it is a
 // grandchild, whose parent reports the signal that ended it: the test's SIGTERM, sent after
-// terminate, unless terminate sent SIGKILL before.
+// the wait, unless the wait sent SIGKILL before, as to a VM whose monitor has ended.
 TEST(ProcessNamedById, ThatIsNoChildIsNeitherEndedNorWaitedFor) {
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
@@ -44,10 +40,8 @@ TEST(ProcessNamedById, ThatIsNoChildIsNeitherEndedNorWaitedFor) {
     pid_t grandchild = 0;
     ASSERT_EQ(read(ends[0], &grandchild, sizeof(grandchild)),
               static_cast<ssize_t>(sizeof(grandchild)));
-    const ProcessHandle other = platform::posix::handleForProcessId(grandchild);
 
-    platform::terminate(other);
-    platform::waitForExit(other); // returns at once
+    EXPECT_EQ(platform::posix::waitForVm(grandchild, grandchild), 0); // returns at once
     kill(grandchild, SIGTERM);
     int signal = 0;
     ASSERT_EQ(read(ends[0], &signal, sizeof(signal)), static_cast<ssize_t>(sizeof(signal)));

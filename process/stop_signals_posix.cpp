@@ -6,10 +6,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
-#include <cstdint>
 #include <ctime>
 
-#include "process/handle_posix.h"
 #include "process/stop_request.h"
 
 namespace platform::posix {
@@ -31,24 +29,24 @@ StopRequest requestFor(int signal) {
     }
 }
 
-// The VM's handle while signals are handled; 0 before and after. The handler reads atomics
-// and makes one system call, all of which is safe in a signal handler.
-std::atomic<std::intptr_t> vmHandle{0};
+// The VM's process id while signals are handled; 0 before and after. The handler reads
+// atomics and makes one system call, all of which is safe in a signal handler.
+std::atomic<pid_t> vmProcess{0};
 std::atomic<int> consoleInterrupts{0};
 // Whether the launcher leads its session, which it never leaves: then a terminal's hang-up
 // reached it alone.
 std::atomic<bool> leadsSession{false};
-static_assert(std::atomic<std::intptr_t>::is_always_lock_free, "read in a signal handler");
+static_assert(std::atomic<pid_t>::is_always_lock_free, "read in a signal handler");
 static_assert(std::atomic<int>::is_always_lock_free, "changed in a signal handler");
 static_assert(std::atomic<bool>::is_always_lock_free, "read in a signal handler");
 
-// `vmExisted`: the signal came after the VM's process was made, so that the terminal's
-// reached it too.
-StopOrigin originOf(int signal, bool fromTerminal, bool vmExisted) {
+// `vmKnown`: the signal came once the launcher knew the VM, which then existed, so that the
+// terminal's reached it too.
+StopOrigin originOf(int signal, bool fromTerminal, bool vmKnown) {
     if (!fromTerminal) {
         return StopOrigin::Program;
     }
-    if (!vmExisted) {
+    if (!vmKnown) {
         return StopOrigin::DuringVmStart;
     }
     if (signal == SIGHUP && leadsSession.load()) {
@@ -58,8 +56,8 @@ StopOrigin originOf(int signal, bool fromTerminal, bool vmExisted) {
 }
 
 void actOn(int signal, StopOrigin origin) {
-    const ProcessHandle vm(vmHandle.load());
-    if (vm.value() == 0) {
+    const pid_t vm = vmProcess.load();
+    if (vm == 0) {
         return;
     }
     const StopRequest request = requestFor(signal);
@@ -67,10 +65,11 @@ void actOn(int signal, StopOrigin origin) {
         isConsoleInterrupt(request, origin) ? consoleInterrupts++ : consoleInterrupts.load();
     switch (stopActionFor(request, origin, interruptsBefore)) {
     case StopAction::PassOnToVm:
-        sendSignal(vm, signal);
+        // The VM is the launcher's unreaped child until stopPassingSignalsOn: its id names it.
+        kill(vm, signal);
         break;
     case StopAction::EndVm:
-        sendSignal(vm, SIGKILL);
+        kill(vm, SIGKILL);
         break;
     case StopAction::LeaveToVm:
     case StopAction::WaitForVm:
@@ -84,6 +83,35 @@ extern "C" void handleStopSignal(int signal, siginfo_t* info, void* /*context*/)
     errno = savedErrno;
 }
 
+sigset_t handledSet(const StopSignalState& state) {
+    sigset_t handled;
+    sigemptyset(&handled);
+    for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
+        if (state.installed[i]) {
+            sigaddset(&handled, kStopSignals[i]);
+        }
+    }
+    return handled;
+}
+
+// The next of the handled signals held back, taken without waiting; none: signal 0. A signal
+// ignored from the start is pending while it is blocked too, but never taken.
+TakenSignal takeOne(const sigset_t& handled) {
+    const timespec noWait{};
+    siginfo_t info{};
+    const int signal = sigtimedwait(&handled, &info, &noWait);
+    return signal > 0 ? TakenSignal{signal, info.si_code == SI_KERNEL} : TakenSignal{};
+}
+
+void restore(const StopSignalState& state) {
+    for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
+        if (state.installed[i]) {
+            signal(kStopSignals[i], SIG_DFL);
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &state.previousMask, nullptr);
+}
+
 } // namespace
 
 sigset_t stopSignalSet() {
@@ -95,10 +123,10 @@ sigset_t stopSignalSet() {
     return set;
 }
 
-StopSignals::StopSignals() {
+StopSignalsHeld::StopSignalsHeld() {
     leadsSession.store(getsid(0) == getpid());
     const sigset_t blocked = stopSignalSet();
-    pthread_sigmask(SIG_BLOCK, &blocked, &previousMask_);
+    pthread_sigmask(SIG_BLOCK, &blocked, &state_.previousMask);
     struct sigaction action {};
     action.sa_sigaction = handleStopSignal;
     action.sa_flags = SA_SIGINFO | SA_RESTART;
@@ -107,72 +135,64 @@ StopSignals::StopSignals() {
     for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
         struct sigaction previous {};
         sigaction(kStopSignals[i], nullptr, &previous);
-        installed_[i] =
+        state_.installed[i] =
             previous.sa_handler != SIG_IGN && sigaction(kStopSignals[i], &action, nullptr) == 0;
     }
 }
 
-void StopSignals::takePending() {
-    sigset_t handled;
-    sigemptyset(&handled);
-    for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
-        if (installed_[i]) {
-            sigaddset(&handled, kStopSignals[i]);
+StopSignalsTaken StopSignalsHeld::takePending() && {
+    const sigset_t handled = handledSet(state_);
+    for (TakenSignal& taken : state_.taken) {
+        taken = takeOne(handled);
+        if (taken.signal == 0) {
+            break;
         }
     }
-    // A signal ignored from the start is pending while it is blocked too, but never taken.
-    const timespec noWait{};
-    siginfo_t info{};
-    for (Taken& taken : taken_) {
-        const int signal = sigtimedwait(&handled, &info, &noWait);
-        if (signal <= 0) {
-            return;
-        }
-        taken = Taken{signal, info.si_code == SI_KERNEL};
-    }
+    return StopSignalsTaken(state_);
 }
 
-void StopSignals::start(ProcessHandle vm) {
-    vmHandle.store(vm.value());
-    for (const Taken& taken : taken_) {
+void StopSignalsTaken::resetInChild() const {
+    restore(state_);
+}
+
+void StopSignalsTaken::start(pid_t vm) && {
+    vmProcess.store(vm);
+    for (const TakenSignal& taken : state_.taken) {
         if (taken.signal != 0) {
             actOn(taken.signal, originOf(taken.signal, taken.fromTerminal, false));
         }
     }
-    pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
+    // One that came after the last look, while the VM's process was being made, waits still:
+    // taken before the handler would take it as one the VM got.
+    const sigset_t handled = handledSet(state_);
+    for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
+        const TakenSignal late = takeOne(handled);
+        if (late.signal == 0) {
+            break;
+        }
+        actOn(late.signal, originOf(late.signal, late.fromTerminal, false));
+    }
+    pthread_sigmask(SIG_SETMASK, &state_.previousMask, nullptr);
 }
 
-void StopSignals::abandon() const {
+void StopSignalsTaken::abandon() && {
     // Pending again while still blocked, the signals taken end the launcher once restore
     // unblocks them.
-    for (const Taken& taken : taken_) {
+    for (const TakenSignal& taken : state_.taken) {
         if (taken.signal != 0) {
             raise(taken.signal);
         }
     }
-    restore();
-}
-
-void StopSignals::restore() const {
-    resetActions();
-    pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
-}
-
-void StopSignals::resetActions() const {
-    for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
-        if (installed_[i]) {
-            signal(kStopSignals[i], SIG_DFL);
-        }
-    }
+    restore(state_);
 }
 
 void stopPassingSignalsOn() {
-    if (vmHandle.load() == 0) {
+    if (vmProcess.load() == 0) {
         return;
     }
     const sigset_t blocked = stopSignalSet();
     pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
-    vmHandle.store(0);
+    vmProcess.store(0);
 }
 
 void ignoreStopSignals() {

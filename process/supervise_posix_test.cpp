@@ -20,6 +20,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -164,6 +165,7 @@ struct VmEndCase {
     int signal; // the stand-in ends by it; 0: it exits
     Outcome launcher;
     std::vector<std::string> limits = {}; // exec_limited options for the launcher
+    int orphans = 0; // short-lived processes the VM leaves behind (STAND_IN_ORPHANS)
 };
 void PrintTo(const VmEndCase& row, std::ostream* out) {
     *out << row.name;
@@ -183,6 +185,16 @@ TEST_P(VmExitCode, BecomesTheLaunchersAndOutputPassesThrough) {
     if (c.signal != 0) {
         launch.env.push_back({"STAND_IN_RAISE", std::to_string(c.signal)});
     }
+    if (c.orphans != 0) {
+        launch.env.push_back({"STAND_IN_ORPHANS", std::to_string(c.orphans)});
+    }
+    const bool inPidNamespace =
+        std::count(c.limits.begin(), c.limits.end(), "--process-one") +
+            std::count(c.limits.begin(), c.limits.end(), "--init-reaping-its-own") >
+        0;
+    if (inPidNamespace && std::system("unshare --pid --fork true >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "no PID namespaces here (unshare --pid --fork)";
+    }
     launch.limits = c.limits;
     LauncherRun run(installation, launch);
 
@@ -200,7 +212,21 @@ INSTANTIATE_TEST_SUITE_P(
         VmEndCase{"KilledBySigkill", 0, SIGKILL, Outcome::signal(SIGKILL)},
         VmEndCase{"KilledBySigsegv", 0, SIGSEGV, Outcome::signal(SIGSEGV)},
         // Nothing the launcher does needs clone3.
-        VmEndCase{"Exit3WithClone3Refused", 3, 0, Outcome::exitCode(3), {"--clone3-eperm"}}),
+        VmEndCase{"Exit3WithClone3Refused", 3, 0, Outcome::exitCode(3), {"--clone3-eperm"}},
+        // A container's process 1 adopts every orphan: the VM's run on only once each of
+        // them has been reaped, not kept as a zombie.
+        VmEndCase{"Exit3AsProcessOneReapingFiveOrphans",
+                  3,
+                  0,
+                  Outcome::exitCode(3),
+                  {"--process-one"},
+                  5},
+        // Where process 1 reaps only its own children, the launcher's leave nothing to it.
+        VmEndCase{"Exit3LeavesNoChildToAProcessOneReapingItsOwn",
+                  3,
+                  0,
+                  Outcome::exitCode(3),
+                  {"--init-reaping-its-own"}}),
     caseName<VmEndCase>);
 
 // Whoever starts the launcher with SIGCHLD ignored must not cost it the VM's exit status;
@@ -263,11 +289,11 @@ INSTANTIATE_TEST_SUITE_P(Cases, VmStartFailure,
 
 // ---- The supervision itself ----
 
-// The monitor is a fork of the launcher: its executable and command line are the launcher's,
-// its name is the launcher's with "-mon" added. It sits in its own session on /dev/null and
-// holds nothing but its two handles: pidfds for the launcher and the VM, or, without pidfds,
-// the read end of a pipe that only the launcher writes to. A descriptor the launcher got from
-// its caller reaches the VM, as with a direct start, but not the monitor; the launcher's own
+// The monitor is a fork of the launcher: its executable and its command line's first word are
+// the launcher's, its name is the launcher's with "-mon" added. It sits in its own session on
+// /dev/null and holds nothing but its two handles: pidfds for the launcher and the VM, or, without
+// pidfds, the read end of a pipe that only the launcher writes to. A descriptor the launcher got
+// from its caller reaches the VM, as with a direct start, but not the monitor; the launcher's own
 // reach neither.
 TEST_P(EachLauncher, MonitorIsItselfDetachedAndHoldsOnlyItsHandles) {
     Installation installation("e2e", GetParam());
@@ -281,8 +307,7 @@ TEST_P(EachLauncher, MonitorIsItselfDetachedAndHoldsOnlyItsHandles) {
     const std::optional<ProcessRef> monitor = waitForMonitor(run.pid());
     ASSERT_TRUE(vm && monitor);
 
-    EXPECT_EQ(commandLineOf(monitor->pid),
-              (std::vector<std::string>{installation.launcher(), "x"}));
+    EXPECT_EQ(commandLineOf(monitor->pid).front(), installation.launcher());
     EXPECT_EQ(processNameOf(monitor->pid), installation.identity() + "-mon");
     EXPECT_EQ(executableOf(monitor->pid), installation.launcher());
     const std::optional<ProcessStat> stat = statOf(monitor->pid);
@@ -392,6 +417,27 @@ INSTANTIATE_TEST_SUITE_P(Calls, KillingTheMonitor,
                                                            {"--without-pidfd-send-signal"}}),
                          caseName<MonitorKillCase>);
 
+// The monitor's command line is its own, "<launcher> -monitor", written over the launcher's
+// arguments: looking for the run by the launcher's command line finds the launcher alone.
+TEST(SupervisePosix, MonitorsCommandLineIsTheMonitors) {
+    Installation installation;
+    Launch launch = heldVm();
+    launch.args = {"-d", "out", "X"};
+    LauncherRun run(installation, launch);
+    const std::optional<ProcessRef> monitor = waitForMonitor(run.pid());
+    ASSERT_TRUE(monitor && run.waitForVm());
+
+    const std::string expected = installation.launcher() + '\0' + "-monitor" + '\0';
+    const std::string cmdline = procPath(monitor->pid, "cmdline");
+    EXPECT_TRUE(waitUntil([&] { return readFile(cmdline) == expected; }, kStartLimit))
+        << readFile(cmdline);
+    const std::string found = installation.path("found.txt");
+    std::system(("pgrep -x -f '" + installation.launcher() + " -d out X' >" + found).c_str());
+    EXPECT_EQ(readFile(found), std::to_string(run.pid()) + "\n");
+    run.releaseVm();
+    EXPECT_EQ(run.finish(), Outcome::exitCode(0));
+}
+
 TEST(SupervisePosix, NoMonitorIsLeftAfterANormalEnd) {
     Installation installation;
     LauncherRun run(installation, heldVm());
@@ -441,7 +487,36 @@ enum class Delivery {
     // the launcher leads a session whose pseudo-terminal hangs up: the kernel sends SIGHUP
     // to the launcher alone (`signals` is what it sends)
     TerminalHangsUp,
+    // Ctrl+C typed on the launcher's terminal (`signals` is what it sends): the first while
+    // the launcher, held by strace's delay after its last look for signals that came before
+    // the VM, is about to start the VM; the others once the VM runs
+    TypedWhileTheVmStarts,
 };
+
+// The launcher under strace held in the delay strace adds to its rt_sigtimedwait: its process
+// in a tracing stop, in that call.
+bool heldInTheDelay(pid_t tracer, const Installation& installation) {
+    for (const ProcessRef& process : processesRunningFrom(installation.dir())) {
+        const std::optional<ProcessStat> stat = statOf(process.pid);
+        if (stat && stat->parent == tracer && stat->state == 't' &&
+            readFile(procPath(process.pid, "syscall"))
+                    .rfind(std::to_string(SYS_rt_sigtimedwait) + " ", 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The launcher that strace started.
+std::optional<ProcessRef> tracedLauncher(pid_t tracer, const Installation& installation) {
+    for (const ProcessRef& process : processesRunningFrom(installation.dir())) {
+        const std::optional<ProcessStat> stat = statOf(process.pid);
+        if (stat && stat->parent == tracer) {
+            return process;
+        }
+    }
+    return std::nullopt;
+}
 
 // SIGTERM, SIGHUP, SIGINT and SIGQUIT sent by a program are passed on to the VM, every time,
 // and the launcher ends with the VM's status, as does a terminal's hang-up that only the
@@ -481,15 +556,61 @@ TEST_P(SignalToTheLauncher, ReachesTheVmOrEndsBoth) {
         launch.env.push_back({"STAND_IN_CLEANUP_MS", std::to_string(c.cleanUpMs)});
         launch.ignoredSignals = c.ignoredByLauncher;
         launch.ownProcessGroup = c.delivery == Delivery::ToTheLauncherAndItsGroup;
-        launch.terminal = c.delivery == Delivery::TerminalHangsUp;
+        launch.terminal = c.delivery == Delivery::TerminalHangsUp ||
+                          c.delivery == Delivery::TypedWhileTheVmStarts;
+        const bool typed = c.delivery == Delivery::TypedWhileTheVmStarts;
+        if (typed) {
+            launch.program = "strace";
+            // The first look for signals held back is delayed, and so is the launcher's return
+            // from the VM's vfork (the VM runs meanwhile), so that the VM is ready for what
+            // the launcher passes on, as a VM would be a moment later.
+            launch.args = {"-I3",
+                           "-o",
+                           "/dev/null",
+                           "-e",
+                           "trace=rt_sigtimedwait,vfork",
+                           "-e",
+                           "inject=rt_sigtimedwait:delay_exit=2000000:when=1",
+                           "-e",
+                           "inject=vfork:delay_exit=2000000",
+                           installation.launcher(),
+                           "x"};
+#ifdef __SANITIZE_ADDRESS__
+            // LeakSanitizer cannot look at a process that is traced.
+            const char* options = std::getenv("ASAN_OPTIONS");
+            launch.env.push_back({"ASAN_OPTIONS", std::string(options != nullptr ? options : "") +
+                                                      ":detect_leaks=0"});
+#endif
+        }
         LauncherRun run(installation, launch);
+        if (typed) {
+            // Seen twice, so that it is the delay and not the call's entry.
+            ASSERT_TRUE(waitUntil(
+                [&] {
+                    if (!heldInTheDelay(run.pid(), installation)) {
+                        return false;
+                    }
+                    std::this_thread::sleep_for(20ms);
+                    return heldInTheDelay(run.pid(), installation);
+                },
+                kStartLimit));
+            run.type("\x03");
+        }
         const std::optional<ProcessRef> vm = run.waitForVm();
-        const std::optional<ProcessRef> monitor = waitForMonitor(run.pid());
+        const std::optional<ProcessRef> launcher =
+            typed ? tracedLauncher(run.pid(), installation) : refOf(run.pid());
+        ASSERT_TRUE(launcher);
+        const std::optional<ProcessRef> monitor = waitForMonitor(launcher->pid);
         ASSERT_TRUE(vm && monitor);
 
-        for (const int signal : c.signals) {
-            const std::size_t logged = lineCount(readFile(log));
-            if (c.delivery == Delivery::TerminalHangsUp) {
+        for (std::size_t i = 0; i < c.signals.size(); ++i) {
+            const int signal = c.signals[i];
+            const std::size_t logged = typed && i == 0 ? 0 : lineCount(readFile(log));
+            if (typed) {
+                if (i > 0) {
+                    run.type("\x03");
+                }
+            } else if (c.delivery == Delivery::TerminalHangsUp) {
                 run.hangUp();
             } else {
                 kill(run.pid(), signal);
@@ -571,7 +692,18 @@ INSTANTIATE_TEST_SUITE_P(
                    Delivery::ToTheLauncherAndItsGroup,
                    130,
                    300,
-                   10}),
+                   10},
+        // Typed before the VM existed, it reached the launcher alone: it is passed on, and the
+        // Ctrl+C typed during the VM's clean-up is the first that counts, left to the VM.
+        SignalCase{"InterruptTypedWhileTheVmStartsReachesItOnce",
+                   {SIGINT, SIGINT},
+                   1,
+                   {},
+                   Outcome::exitCode(130),
+                   "2\ncleaned up\n",
+                   Delivery::TypedWhileTheVmStarts,
+                   130,
+                   300}),
     caseName<SignalCase>);
 
 // Process 1 of a PID namespace (a container) receives only signals it has a handler for:

@@ -1,6 +1,7 @@
 // Runs a program the way a more limited system would:
 //   exec_limited [--without-pidfds] [--clone3-eperm] [--without-pidfd-send-signal]
-//                [--by-descriptor] <program> <argv[0]> [<arguments>...]
+//                [--by-descriptor] [--process-one | --init-reaping-its-own]
+//                <program> <argv[0]> [<arguments>...]
 // --without-pidfds  a seccomp filter makes the calls that pidfds need fail as on Linux 4.18:
 //                   pidfd_open, pidfd_send_signal, pidfd_getfd, clone3 and close_range with
 //                   ENOSYS, waitid with the id type P_PIDFD with EINVAL. Children inherit it.
@@ -10,6 +11,12 @@
 // --without-pidfd-send-signal  pidfd_send_signal alone fails with ENOSYS.
 // --by-descriptor   the program is executed through a descriptor (execveat), so that the
 //                   path it was started from is /dev/fd/<n>, which only /proc resolves.
+// --process-one     the program runs as process 1 of a new PID namespace (as with unshare
+//                   --pid --fork); this process ends as it did.
+// --init-reaping-its-own  process 1 of a new PID namespace starts the program and reaps it
+//                   alone, as an application that is a container's process 1 does; it ends
+//                   as the program did (by a signal: 128+N), or with kChildLeft when a child
+//                   is left it then (one it adopted, running or ended).
 // The filters of --clone3-eperm and --without-pidfd-send-signal are installed after that of
 // --without-pidfds, so that theirs win.
 // A program without '/' is searched on PATH. Exits 125 when it cannot do what was asked.
@@ -17,9 +24,13 @@
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <sched.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <array>
 #include <cerrno>
@@ -31,6 +42,7 @@
 namespace {
 
 constexpr int kCannotRun = 125;
+constexpr int kChildLeft = 124;
 constexpr unsigned kPidfdIdType = 3;
 
 // The filter answers the system calls of the processor this program is built for; a call
@@ -102,6 +114,55 @@ bool refuseCall(unsigned number, unsigned error) {
     return syscall(number, 0, 0, 0, 0) < 0 && errno == static_cast<int>(error);
 }
 
+int waitFor(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+// Ends this process as the one whose status it is ended; a process 1, which its own signal
+// does not end, exits with 128+N.
+[[noreturn]] void endAs(int status) {
+    if (WIFSIGNALED(status)) {
+        std::signal(WTERMSIG(status), SIG_DFL);
+        std::raise(WTERMSIG(status));
+        _exit(128 + WTERMSIG(status));
+    }
+    _exit(WEXITSTATUS(status));
+}
+
+// Returns in process 1 of a new PID namespace, which goes on to run the program: there, or,
+// with `ownChildrenOnly`, in a child of that process 1, which reaps only that child.
+bool enterPidNamespace(bool ownChildrenOnly) {
+    if (unshare(CLONE_NEWPID) != 0) {
+        return false;
+    }
+    const pid_t first = fork();
+    if (first < 0) {
+        return false;
+    }
+    if (first > 0) {
+        endAs(waitFor(first));
+    }
+    if (!ownChildrenOnly) {
+        return true;
+    }
+    const pid_t program = fork();
+    if (program < 0) {
+        _exit(kCannotRun);
+    }
+    if (program > 0) {
+        const int status = waitFor(program);
+        siginfo_t info{};
+        if (waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
+            _exit(kChildLeft);
+        }
+        endAs(status);
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -109,6 +170,8 @@ int main(int argc, char** argv) {
     bool clone3Refused = false;
     bool pidfdSendSignalRefused = false;
     bool byDescriptor = false;
+    bool processOne = false;
+    bool initReapingItsOwn = false;
     int next = 1;
     for (; next < argc && std::strncmp(argv[next], "--", 2) == 0; ++next) {
         const std::string option = argv[next];
@@ -120,6 +183,10 @@ int main(int argc, char** argv) {
             pidfdSendSignalRefused = true;
         } else if (option == "--by-descriptor") {
             byDescriptor = true;
+        } else if (option == "--process-one") {
+            processOne = true;
+        } else if (option == "--init-reaping-its-own") {
+            initReapingItsOwn = true;
         } else {
             std::fprintf(stderr, "exec_limited: unknown option %s\n", argv[next]);
             return kCannotRun;
@@ -134,6 +201,11 @@ int main(int argc, char** argv) {
     if ((withoutPidfds && !refusePidfds()) || (clone3Refused && !refuseCall(435, EPERM)) ||
         (pidfdSendSignalRefused && !refuseCall(424, ENOSYS))) {
         std::fprintf(stderr, "exec_limited: cannot install the seccomp filter: %s\n",
+                     std::strerror(errno));
+        return kCannotRun;
+    }
+    if ((processOne || initReapingItsOwn) && !enterPidNamespace(initReapingItsOwn)) {
+        std::fprintf(stderr, "exec_limited: cannot make a PID namespace: %s\n",
                      std::strerror(errno));
         return kCannotRun;
     }

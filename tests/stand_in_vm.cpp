@@ -16,6 +16,9 @@
 //                     running VM. After kReleaseBound without it, the stand-in goes on all
 //                     the same, so that a test that failed before releasing it leaves no
 //                     process for ever
+//   STAND_IN_ORPHANS  a number of short-lived processes to leave to whoever adopts orphans
+//                     (Linux); the stand-in runs on until each has been reaped, or ends with
+//                     kOrphansKept when one is still there (a zombie) after a bound
 //   STAND_IN_SLEEP_MS milliseconds to sleep before exiting
 //   STAND_IN_EXIT     exit code (default 0)
 //   STAND_IN_RAISE    a signal number: instead of exiting, the stand-in ends by that signal,
@@ -36,6 +39,7 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kReleaseBound = 60s;
+constexpr int kOrphansKept = 97;
 
 const char* setting(const char* name) {
     return std::getenv(name);
@@ -111,6 +115,10 @@ int main(int argc, char** argv) {
     if (const char* text = setting("STAND_IN_STDERR")) {
         std::fputs(text, stderr);
         std::fflush(stderr);
+    }
+    if (const char* count = setting("STAND_IN_ORPHANS");
+        count != nullptr && !orphansReaped(std::atoi(count))) {
+        return kOrphansKept;
     }
     if (const char* path = setting("STAND_IN_RELEASE"); path != nullptr && *path != '\0') {
         waitForRelease(path);

@@ -14,3 +14,7 @@ std::vector<std::string> environmentEntries();
 // line, and the `signalsToExit`-th ends the process with `exitCode`, after a clean-up of
 // `cleanUpMs` milliseconds (if any) that ends with the line "cleaned up".
 void catchStopRequests(const char* logPath, int signalsToExit, int exitCode, long cleanUpMs);
+// Leaves `count` processes that end a moment after their parent, a child of the stand-in, to
+// whoever adopts orphans; true once every one of them has been reaped, false when one is
+// still there after a bound (Windows keeps no ended process for a parent to reap: false).
+bool orphansReaped(int count);

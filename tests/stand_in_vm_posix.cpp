@@ -1,9 +1,13 @@
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstddef>
 #include <ctime>
+#include <thread>
 
 #include "stand_in_vm.h"
 
@@ -80,5 +84,50 @@ void catchStopRequests(const char* logPath, int signalsToExit, int exitCode, lon
     }
     for (const int number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
         sigaction(number, &action, nullptr);
+    }
+}
+
+bool orphansReaped(int count) {
+    std::vector<pid_t> orphans;
+    for (int i = 0; i < count; ++i) {
+        int ends[2];
+        if (pipe(ends) != 0) {
+            return false;
+        }
+        const pid_t parent = fork();
+        if (parent == 0) {
+            const pid_t orphan = fork();
+            if (orphan == 0) {
+                const timespec pause{0, 20 * 1000 * 1000};
+                nanosleep(&pause, nullptr);
+                _exit(0);
+            }
+            (void)!write(ends[1], &orphan, sizeof(orphan));
+            _exit(0);
+        }
+        pid_t orphan = 0;
+        const bool told = read(ends[0], &orphan, sizeof(orphan)) == sizeof(orphan);
+        close(ends[0]);
+        close(ends[1]);
+        waitpid(parent, nullptr, 0);
+        if (!told || orphan <= 0) {
+            return false;
+        }
+        orphans.push_back(orphan);
+    }
+    // A zombie still takes signal 0; a reaped process is gone.
+    const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        bool gone = true;
+        for (const pid_t orphan : orphans) {
+            gone = gone && kill(orphan, 0) != 0 && errno == ESRCH;
+        }
+        if (gone) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > bound) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
