@@ -5,10 +5,6 @@
 namespace platform::win32 {
 
 ProcessResult openOwnProcess() {
-    // The monitor is started from this file; without it there could be no monitor.
-    if (ownExecutable().empty()) {
-        return failedWith(GetLastError());
-    }
     // A duplicate of the pseudo handle has every right on the process and cannot be refused
     // for lack of rights, as opening the process by its id can be under a restricted token.
     HANDLE own = nullptr;
@@ -22,19 +18,15 @@ ProcessResult openOwnProcess() {
     return result;
 }
 
-ProcessResult startMonitor(const std::string& commandLine, ProcessHandle launcher, ProcessHandle vm,
-                           const LauncherJob& job) {
+ProcessResult startMonitor(const std::string& commandLine, const std::string& executable,
+                           ProcessHandle launcher, ProcessHandle vm, const LauncherJob& job) {
     if (!fitsCommandLineLimit(commandLine)) {
         return failedWith(ERROR_FILENAME_EXCED_RANGE);
     }
+    StartOptions options;
     // This very file, not whatever the launcher's name would find: a bare name would be
     // searched for in the current directory too.
-    const std::string self = ownExecutable();
-    if (self.empty()) {
-        return failedWith(GetLastError());
-    }
-    StartOptions options;
-    options.application = self.c_str();
+    options.application = executable.c_str();
     options.inheritHandles = TRUE;
     options.creationFlags = DETACHED_PROCESS;
     // Only the two handles are inherited: any other inheritable handle of the launcher's

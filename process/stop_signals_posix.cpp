@@ -94,13 +94,21 @@ sigset_t handledSet(const StopSignalState& state) {
     return handled;
 }
 
-// The next of the handled signals held back, taken without waiting; none: signal 0. A signal
-// ignored from the start is pending while it is blocked too, but never taken.
-TakenSignal takeOne(const sigset_t& handled) {
+// The handled signals held back, taken without waiting; the rest of the array is signal 0. A
+// signal ignored from the start is pending while it is blocked too, but never taken.
+TakenSignals takeHeldBack(const StopSignalState& state) {
+    const sigset_t handled = handledSet(state);
     const timespec noWait{};
-    siginfo_t info{};
-    const int signal = sigtimedwait(&handled, &info, &noWait);
-    return signal > 0 ? TakenSignal{signal, info.si_code == SI_KERNEL} : TakenSignal{};
+    TakenSignals taken{};
+    for (TakenSignal& next : taken) {
+        siginfo_t info{};
+        const int signal = sigtimedwait(&handled, &info, &noWait);
+        if (signal <= 0) {
+            break;
+        }
+        next = TakenSignal{signal, info.si_code == SI_KERNEL};
+    }
+    return taken;
 }
 
 void restore(const StopSignalState& state) {
@@ -141,13 +149,7 @@ StopSignalsHeld::StopSignalsHeld() {
 }
 
 StopSignalsTaken StopSignalsHeld::takePending() && {
-    const sigset_t handled = handledSet(state_);
-    for (TakenSignal& taken : state_.taken) {
-        taken = takeOne(handled);
-        if (taken.signal == 0) {
-            break;
-        }
-    }
+    state_.taken = takeHeldBack(state_);
     return StopSignalsTaken(state_);
 }
 
@@ -157,21 +159,18 @@ void StopSignalsTaken::resetInChild() const {
 
 void StopSignalsTaken::start(pid_t vm) && {
     vmProcess.store(vm);
-    for (const TakenSignal& taken : state_.taken) {
-        if (taken.signal != 0) {
-            actOn(taken.signal, originOf(taken.signal, taken.fromTerminal, false));
+    // Those taken before the VM's process was made, then those that came after that look,
+    // while it was being made, and wait still: taken here before the handler would take them
+    // as ones the VM got.
+    const auto passOn = [](const TakenSignals& signals) {
+        for (const TakenSignal& taken : signals) {
+            if (taken.signal != 0) {
+                actOn(taken.signal, originOf(taken.signal, taken.fromTerminal, false));
+            }
         }
-    }
-    // One that came after the last look, while the VM's process was being made, waits still:
-    // taken before the handler would take it as one the VM got.
-    const sigset_t handled = handledSet(state_);
-    for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
-        const TakenSignal late = takeOne(handled);
-        if (late.signal == 0) {
-            break;
-        }
-        actOn(late.signal, originOf(late.signal, late.fromTerminal, false));
-    }
+    };
+    passOn(state_.taken);
+    passOn(takeHeldBack(state_));
     pthread_sigmask(SIG_SETMASK, &state_.previousMask, nullptr);
 }
 

@@ -24,10 +24,13 @@ struct TakenSignal {
     bool fromTerminal = false;
 };
 
+// As many as there are stop signals; the unused ones are signal 0.
+using TakenSignals = std::array<TakenSignal, 4>;
+
 struct StopSignalState {
     sigset_t previousMask{};
     std::array<bool, 4> installed{}; // not ignored from the start: handled
-    std::array<TakenSignal, 4> taken{};
+    TakenSignals taken{};
 };
 
 class StopSignalsTaken;

@@ -34,17 +34,23 @@ std::string withoutLineEnd(std::string text) {
 } // namespace
 
 VmRun runVm(const std::string& commandLine, const std::string& launcherName) {
+    // The monitor is started from this file; without it there could be no monitor.
+    const std::string executable = win32::ownExecutable();
+    if (executable.empty()) {
+        return failed(VmRun::Failed::MonitorStart, GetLastError());
+    }
     const win32::ProcessResult launcher = win32::openOwnProcess();
     if (!launcher.ok) {
         return failed(VmRun::Failed::MonitorStart, launcher.error);
     }
-    const win32::StartedVm started = win32::startVm(commandLine);
+    const win32::StartedVm started = win32::startVm(commandLine, executable);
     if (!started.vm.ok) {
         return failed(VmRun::Failed::VmStart, started.vm.error);
     }
     const ProcessHandle vm = started.vm.process;
-    const win32::VmWait wait = win32::waitForVmWhileWatched(win32::MonitorStart{
-        monitorCommandLine(launcherName, launcher.process, vm), launcher.process, vm, started.job});
+    const win32::VmWait wait = win32::waitForVmWhileWatched(
+        win32::MonitorStart{monitorCommandLine(launcherName, launcher.process, vm), executable,
+                            launcher.process, vm, started.job});
     if (wait.monitorFailed) {
         return failed(VmRun::Failed::MonitorStart, wait.error);
     }

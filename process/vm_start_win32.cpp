@@ -24,13 +24,12 @@ std::string environmentVariable(const char* name) {
 // executable, the 32-bit and the 16-bit system directory, the Windows directory and PATH.
 // Entries that could lead back to the current directory are left out (see
 // rootedPathEntries); so are those the system cannot give.
-std::string searchPathWithoutCurrentDirectory() {
-    const std::string own = ownExecutable();
+std::string searchPathWithoutCurrentDirectory(const std::string& executable) {
     const std::string system =
         systemString([](char* buffer, DWORD size) { return GetSystemDirectoryA(buffer, size); });
     const std::string windows =
         systemString([](char* buffer, DWORD size) { return GetWindowsDirectoryA(buffer, size); });
-    return rootedPathEntries(searchEntryOfFile(own, ansiLeadBytes()) + ';' + system + ';' +
+    return rootedPathEntries(searchEntryOfFile(executable, ansiLeadBytes()) + ';' + system + ';' +
                              windows + "\\System;" + windows + ';' + environmentVariable("PATH"));
 }
 
@@ -42,13 +41,13 @@ struct Application {
     DWORD error = 0; // the bare name was found nowhere
 };
 
-Application applicationFor(const std::string& commandLine) {
+Application applicationFor(const std::string& commandLine, const std::string& executable) {
     Application application;
     const std::string name = programNameOf(commandLine);
     if (name.empty() || ansiLeadBytes().findLastOf(name, "\\/:") != std::string::npos) {
         return application;
     }
-    const std::string searchPath = searchPathWithoutCurrentDirectory();
+    const std::string searchPath = searchPathWithoutCurrentDirectory(executable);
     DWORD error = ERROR_FILE_NOT_FOUND;
     if (searchPath.empty()) {
         // An empty path would have the search look in the current directory after all.
@@ -186,13 +185,13 @@ class InheritableStandardHandles {
 
 } // namespace
 
-StartedVm startVm(const std::string& commandLine) {
+StartedVm startVm(const std::string& commandLine, const std::string& executable) {
     StartedVm started;
     if (!fitsCommandLineLimit(commandLine)) {
         started.vm = failedWith(ERROR_FILENAME_EXCED_RANGE);
         return started;
     }
-    const Application application = applicationFor(commandLine);
+    const Application application = applicationFor(commandLine, executable);
     if (application.error != 0) {
         started.vm = failedWith(application.error);
         return started;

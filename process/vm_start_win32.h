@@ -23,7 +23,8 @@ struct StartedVm {
 // Starts the VM (see platform::runVm): on the launcher's console, or, for a launcher without
 // one, as its caller would have, with no console and the launcher's standard handles; in a
 // new launcher job where the system makes one; with an inheritable process handle, for the
-// monitor. Console events are handled for it from its start on.
-StartedVm startVm(const std::string& commandLine);
+// monitor. Console events are handled for it from its start on. `executable`, this
+// executable's own file, leads the places a bare program name is searched in.
+StartedVm startVm(const std::string& commandLine, const std::string& executable);
 
 } // namespace platform::win32

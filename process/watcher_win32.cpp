@@ -21,8 +21,8 @@ class Watcher {
 
     // On the watcher thread, or on the main thread where there is none.
     ProcessResult startMonitor() {
-        const ProcessResult monitor =
-            win32::startMonitor(start_.commandLine, start_.launcher, start_.vm, start_.job);
+        const ProcessResult monitor = win32::startMonitor(start_.commandLine, start_.executable,
+                                                          start_.launcher, start_.vm, start_.job);
         std::unique_lock<std::mutex> lock(mutex_);
         if (!monitor.ok && !ending_ && !hasEnded(start_.vm)) {
             terminate(start_.vm);

@@ -19,6 +19,7 @@ void watchMonitor(const MonitorWatch& watch);
 // What it takes to start the monitor.
 struct MonitorStart {
     std::string commandLine;
+    std::string executable; // this executable's own file
     ProcessHandle launcher;
     ProcessHandle vm;
     LauncherJob job;
